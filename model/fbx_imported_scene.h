@@ -1,0 +1,93 @@
+#pragma once
+// Result records of the FBX importer: shared reference objects with plain accessors.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumbrix {
+
+// Merged triangle mesh: vertexCount records of FBXVertexPU and indexCount uint32 indices.
+class FBXImportedMesh {
+public:
+    const std::vector<uint8_t>& vertexData() const { return vertexData_; }
+    void setVertexData(std::vector<uint8_t> bytes) { vertexData_ = std::move(bytes); }
+    const std::vector<uint8_t>& indexData() const { return indexData_; }
+    void setIndexData(std::vector<uint8_t> bytes) { indexData_ = std::move(bytes); }
+    int64_t vertexCount() const { return vertexCount_; }
+    void setVertexCount(int64_t count) { vertexCount_ = count; }
+    int64_t indexCount() const { return indexCount_; }
+    void setIndexCount(int64_t count) { indexCount_ = count; }
+
+private:
+    std::vector<uint8_t> vertexData_;
+    std::vector<uint8_t> indexData_;
+    int64_t vertexCount_ = 0;
+    int64_t indexCount_ = 0;
+};
+
+class FBXImportedCamera {
+public:
+    const std::string& name() const { return name_; }
+    void setName(std::string value) { name_ = std::move(value); }
+    const std::array<float, 3>& position() const { return position_; }
+    void setPosition(const std::array<float, 3>& value) { position_ = value; }
+    const std::array<float, 3>& forward() const { return forward_; }
+    void setForward(const std::array<float, 3>& value) { forward_ = value; }
+    float fovYDegrees() const { return fovYDegrees_; }
+    void setFovYDegrees(float value) { fovYDegrees_ = value; }
+    float fovHDegrees() const { return fovHDegrees_; }
+    void setFovHDegrees(float value) { fovHDegrees_ = value; }
+    float nearPlane() const { return nearPlane_; }
+    void setNearPlane(float value) { nearPlane_ = value; }
+    float farPlane() const { return farPlane_; }
+    void setFarPlane(float value) { farPlane_ = value; }
+    float focalLengthMm() const { return focalLengthMm_; }
+    void setFocalLengthMm(float value) { focalLengthMm_ = value; }
+    float sensorWidthMm() const { return sensorWidthMm_; }
+    void setSensorWidthMm(float value) { sensorWidthMm_ = value; }
+    float sensorHeightMm() const { return sensorHeightMm_; }
+    void setSensorHeightMm(float value) { sensorHeightMm_ = value; }
+
+private:
+    std::string name_;
+    std::array<float, 3> position_{0.0f, 0.0f, 0.0f};
+    std::array<float, 3> forward_{0.0f, 0.0f, 0.0f};
+    float fovYDegrees_ = 0.0f;
+    float fovHDegrees_ = 0.0f;
+    float nearPlane_ = 0.0f;
+    float farPlane_ = 0.0f;
+    float focalLengthMm_ = 0.0f;
+    float sensorWidthMm_ = 0.0f;
+    float sensorHeightMm_ = 0.0f;
+};
+
+class FBXImportedScene {
+public:
+    // "FBX: —" with an em dash: the model panel's text before anything is known.
+    static constexpr const char* kDefaultStatusText = "FBX: \u2014";
+
+    const std::shared_ptr<FBXImportedMesh>& mesh() const { return mesh_; }
+    void setMesh(std::shared_ptr<FBXImportedMesh> value) { mesh_ = std::move(value); }
+    const std::vector<std::shared_ptr<FBXImportedCamera>>& cameras() const { return cameras_; }
+    void setCameras(std::vector<std::shared_ptr<FBXImportedCamera>> value) { cameras_ = std::move(value); }
+    int64_t sourceMeshCount() const { return sourceMeshCount_; }
+    void setSourceMeshCount(int64_t value) { sourceMeshCount_ = value; }
+    int64_t cameraCount() const { return cameraCount_; }
+    void setCameraCount(int64_t value) { cameraCount_ = value; }
+    const std::string& statusText() const { return statusText_; }
+    void setStatusText(std::string value) { statusText_ = std::move(value); }
+    const std::string& warningText() const { return warningText_; }
+    void setWarningText(std::string value) { warningText_ = std::move(value); }
+
+private:
+    std::shared_ptr<FBXImportedMesh> mesh_;
+    std::vector<std::shared_ptr<FBXImportedCamera>> cameras_;
+    int64_t sourceMeshCount_ = 0;
+    int64_t cameraCount_ = 0;
+    std::string statusText_ = kDefaultStatusText;
+    std::string warningText_;
+};
+
+}  // namespace lumbrix
