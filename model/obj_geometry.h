@@ -1,0 +1,25 @@
+#pragma once
+// The geometry pass of the OBJ reader, exposed for the loader and its tests.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "model/obj_loader.h"
+#include "model/obj_validation.h"
+
+namespace lumbrix {
+
+struct OBJGeometryOptions {
+    uint64_t maxVertices = OBJLoader::kMaxVertices;
+    // Called with byte ranges the pass will not read again, so a caller that owns
+    // the buffer can give their pages back while the mesh grows.
+    std::function<void(size_t offset, size_t length)> releaseConsumed;
+};
+
+Expected<Mesh, OBJError> readOBJGeometry(const char* data, size_t size, const OBJValidationSummary& counts,
+                                         const OBJGeometryOptions& options = {});
+
+// UTF-8 check, validation and geometry on one text.
+Expected<Mesh, OBJError> parseOBJText(const char* data, size_t size, const OBJGeometryOptions& options = {});
+
+}  // namespace lumbrix

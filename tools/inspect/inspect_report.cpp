@@ -1,0 +1,130 @@
+#include "tools/inspect/inspect_report.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <sstream>
+
+#include "model/obj_loader.h"
+#include "tools/inspect/json_text.h"
+
+namespace lumbrix::inspect {
+
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext;
+}
+
+Report failure(std::string kind, std::vector<std::string> messages) {
+    Report report;
+    report.kind = std::move(kind);
+    report.messages = std::move(messages);
+    return report;
+}
+
+std::string jsonVector(const std::array<float, 3>& v) {
+    return "[" + jsonFloat(v[0]) + "," + jsonFloat(v[1]) + "," + jsonFloat(v[2]) + "]";
+}
+
+std::string textVector(const std::array<float, 3>& v) {
+    std::ostringstream out;
+    out << "(" << v[0] << ", " << v[1] << ", " << v[2] << ")";
+    return out.str();
+}
+
+}  // namespace
+
+ModelFormat formatForPath(const std::string& path) {
+    const std::string ext = lowerExtension(path);
+    if (ext == "obj") return ModelFormat::obj;
+    if (ext == "fbx") return ModelFormat::fbx;
+    return ModelFormat::unknown;
+}
+
+std::optional<Bounds> meshBounds(const Mesh& mesh) {
+    if (mesh.vertices.empty()) return std::nullopt;
+    Bounds bounds;
+    bounds.min.fill(NAN);
+    bounds.max.fill(NAN);
+    for (const Vertex& vertex : mesh.vertices) {
+        for (int axis = 0; axis < 3; ++axis) {
+            const float value = vertex.position[axis];
+            if (std::isnan(value)) continue;
+            if (std::isnan(bounds.min[axis]) || value < bounds.min[axis]) bounds.min[axis] = value;
+            if (std::isnan(bounds.max[axis]) || value > bounds.max[axis]) bounds.max[axis] = value;
+        }
+    }
+    return bounds;
+}
+
+Report inspectFile(const std::string& path) {
+    switch (formatForPath(path)) {
+        case ModelFormat::fbx:
+            return failure("unsupported", {"FBX files are not supported by this version of lumbrix-inspect"});
+        case ModelFormat::unknown:
+            return failure("unsupported", {"Unsupported file type (expected an .obj or .fbx file): " + path});
+        case ModelFormat::obj:
+            break;
+    }
+    auto loaded = OBJLoader::load(path);
+    if (!loaded) {
+        const OBJLoadError& error = loaded.error();
+        if (const auto* system = std::get_if<Error>(&error)) return failure("read", {system->description});
+        const OBJError& objError = std::get<OBJError>(error);
+        switch (objError.errorCase) {
+            case OBJErrorCase::invalidUTF8: return failure("invalid-utf8", objError.messages);
+            case OBJErrorCase::validationFailed: return failure("validation", objError.messages);
+            case OBJErrorCase::parseFailed: return failure("parse", objError.messages);
+        }
+    }
+    const Mesh& mesh = loaded.value();
+    Report report;
+    report.ok = true;
+    report.format = "obj";
+    report.vertices = mesh.vertices.size();
+    report.indices = mesh.indices.size();
+    report.bounds = meshBounds(mesh);
+    return report;
+}
+
+std::string toJson(const Report& report) {
+    if (!report.ok) {
+        return "{\"ok\":false,\"kind\":" + jsonString(report.kind) +
+               ",\"messages\":" + jsonStringArray(report.messages) + "}";
+    }
+    std::string json = "{\"ok\":true,\"format\":" + jsonString(report.format) +
+                       ",\"vertices\":" + std::to_string(report.vertices) +
+                       ",\"indices\":" + std::to_string(report.indices) +
+                       ",\"triangles\":" + std::to_string(report.indices / 3);
+    if (report.bounds) {
+        json += ",\"min\":" + jsonVector(report.bounds->min) + ",\"max\":" + jsonVector(report.bounds->max);
+    }
+    json += "}";
+    return json;
+}
+
+std::string toText(const std::string& path, const Report& report) {
+    std::ostringstream out;
+    if (!report.ok) {
+        out << path << ": cannot be loaded (" << report.kind << ")\n";
+        for (const auto& message : report.messages) out << "  " << message << "\n";
+        return out.str();
+    }
+    out << path << "\n";
+    out << "  format:    " << report.format << "\n";
+    out << "  vertices:  " << report.vertices << "\n";
+    out << "  triangles: " << report.indices / 3 << " (" << report.indices << " indices)\n";
+    if (report.bounds) {
+        out << "  bounds:    min " << textVector(report.bounds->min) << "  max " << textVector(report.bounds->max)
+            << "\n";
+    }
+    return out.str();
+}
+
+}  // namespace lumbrix::inspect
