@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""lumbrix-inspect as a pipeline would call it: one JSON line, exit status, and
+agreement with an independent scan of the corpus (catalog.json)."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+INSPECT = sys.argv[1] if len(sys.argv) > 1 else "build/bin/lumbrix-inspect"
+CORPUS = sys.argv[2] if len(sys.argv) > 2 else "../shared/corpus"
+
+
+def run(*args):
+    proc = subprocess.run([INSPECT, *args], capture_output=True, timeout=120)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def run_json(*args):
+    code, out, err = run("--json", *args)
+    lines = out.decode("utf-8").splitlines()
+    assert len(lines) == 1, f"expected one line, got {out!r}"
+    return code, json.loads(lines[0]), err
+
+
+def expected_outcome(scan):
+    """What the loader must do with a file, from the catalogue's own scan."""
+    if scan.get("encoding") != "utf-8":
+        return "invalid-utf8", None
+    sizes = {int(k): v for k, v in scan.get("face_sizes", {}).items()}
+    if scan["counts"].get("o", 0) >= 2 or any(n >= 5 for n in sizes):
+        return "validation", None
+    triangles = sum(count * (n - 2) for n, count in sizes.items() if n >= 3)
+    if triangles == 0:
+        return "parse", None
+    return "ok", triangles
+
+
+class CorpusAgreement(unittest.TestCase):
+    def test_every_corpus_obj_matches_the_catalogue(self):
+        catalog_path = os.path.join(CORPUS, "catalog.json")
+        if not os.path.exists(catalog_path):
+            self.skipTest("no corpus")
+        with open(catalog_path) as f:
+            catalog = json.load(f)
+        checked = 0
+        for entry in catalog:
+            if not entry["path"].endswith(".obj") or "scan" not in entry:
+                continue
+            path = os.path.join(CORPUS, entry["path"])
+            kind, triangles = expected_outcome(entry["scan"])
+            code, report, _ = run_json(path)
+            with self.subTest(path=entry["path"]):
+                if kind == "ok":
+                    self.assertEqual(code, 0, report)
+                    self.assertTrue(report["ok"])
+                    self.assertEqual(report["format"], "obj")
+                    self.assertEqual(report["triangles"], triangles)
+                    self.assertEqual(report["indices"], 3 * triangles)
+                    self.assertLessEqual(report["vertices"], report["indices"])
+                    for lo, hi in zip(report["min"], report["max"]):
+                        if lo is not None and hi is not None:
+                            self.assertLessEqual(lo, hi)
+                else:
+                    self.assertEqual(code, 1, report)
+                    self.assertFalse(report["ok"])
+                    self.assertEqual(report["kind"], kind)
+                    self.assertTrue(report["messages"])
+                    if kind == "parse":
+                        self.assertEqual(report["messages"], ["No geometry found"])
+            checked += 1
+        self.assertGreater(checked, 40)
+
+
+class CommandLine(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def write(self, name, data):
+        path = os.path.join(self.dir.name.encode(), name if isinstance(name, bytes) else name.encode())
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_validation_messages_word_for_word(self):
+        path = self.write("ngons.obj", b"o a\no b\nv 0 0 0\nf 1 1 1 1 1\nf 1 1 1 1 1 1 1\n")
+        code, report, _ = run_json(path)
+        self.assertEqual(code, 1)
+        self.assertEqual(report, {"ok": False, "kind": "validation", "messages": [
+            "File contains multiple objects (2). Please export as single object.",
+            "N-gons found: 2 (max 7 vertices). Export triangulated/quads. Examples: 5 vertices, 7 vertices"]})
+
+    def test_read_errors_carry_the_system_message(self):
+        code, report, _ = run_json(os.path.join(self.dir.name, "missing.obj"))
+        self.assertEqual((code, report["kind"]), (1, "read"))
+        self.assertIn("No such file or directory", report["messages"][0])
+        folder = os.path.join(self.dir.name, "folder.obj")
+        os.mkdir(folder)
+        code, report, _ = run_json(folder)
+        self.assertEqual((code, report["kind"]), (1, "read"))
+        self.assertIn("Is a directory", report["messages"][0])
+
+    def test_hostile_file_names_still_give_parseable_json(self):
+        name = b'we"ird\\\nna\xe9me.obj'
+        path = self.write(name, b"\xff")
+        code, report, _ = run_json(path)
+        self.assertEqual((code, report["kind"]), (1, "invalid-utf8"))
+        missing = os.path.join(self.dir.name.encode(), b'gone"\x01\xe9.obj')
+        code, report, _ = run_json(missing)
+        self.assertEqual(report["kind"], "read")
+        self.assertIn('gone"\x01\ufffd.obj', report["messages"][0])
+
+    def test_unsupported_types(self):
+        for name in ("venue.fbx", "venue.txt"):
+            code, report, _ = run_json(self.write(name, b"x"))
+            self.assertEqual((code, report["kind"]), (1, "unsupported"), name)
+
+    def test_usage_errors(self):
+        for args in ((), ("a.obj", "b.obj"), ("--bogus", "a.obj")):
+            code, report, err = run_json(*args)
+            self.assertEqual((code, report["ok"], report["kind"]), (1, False, "usage"), args)
+            self.assertIn(b"Usage: lumbrix-inspect", err)
+        code, out, err = run()
+        self.assertEqual(code, 1)
+        self.assertEqual(out, b"")
+        self.assertIn(b"Usage", err)
+        code, out, _ = run("--help")
+        self.assertEqual(code, 0)
+        self.assertIn(b"Usage", out)
+
+    def test_option_terminator_allows_dash_names(self):
+        path = self.write("-tri.obj", b"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+        os.chdir(self.dir.name)
+        code, report, _ = run_json("--", "-tri.obj")
+        self.assertEqual(code, 0, report)
+        self.assertEqual(report["triangles"], 1)
+
+    def test_human_summary(self):
+        path = self.write("tri.obj", b"v 0 0 0\nv 1 0 0\nv 0 1 5\nf 1 2 3\n")
+        code, out, _ = run(path)
+        self.assertEqual(code, 0)
+        text = out.decode()
+        self.assertIn("triangles: 1", text)
+        self.assertIn("vertices:  3", text)
+        code, out, err = run(self.write("bad.obj", b"o a\no b\n"))
+        self.assertEqual(code, 1)
+        self.assertIn(b"multiple objects (2)", err)
+
+    def test_non_finite_bounds_are_null(self):
+        path = self.write("inf.obj", b"v inf 0 nan\nv 1 0 nan\nv 0 1 nan\nf 1 2 3\n")
+        code, report, _ = run_json(path)
+        self.assertEqual(code, 0)
+        self.assertEqual(report["max"][0], None)
+        self.assertEqual(report["min"][0], 0)
+        self.assertEqual(report["min"][2], None)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
