@@ -1,7 +1,8 @@
 // OBJ load throughput and peak memory: our loader against tinyobjloader and assimp
 // on one generated venue file, all in the same run so the numbers compare.
 //
-// Environment: LUMBRIX_BENCH_TRIANGLES overrides the triangle count (default 2M).
+// Environment: LUMBRIX_BENCH_TRIANGLES overrides the triangle count (default 2M);
+// LUMBRIX_BENCH_KEEP_FILE=1 keeps the generated file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -520,7 +521,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::snprintf(g_file, sizeof g_file, "%s/venue.obj", g_dir);
-    std::atexit(removeTemporaryFiles);
+    // LUMBRIX_BENCH_KEEP_FILE=1 leaves the venue file behind for profiling.
+    const char* keep = std::getenv("LUMBRIX_BENCH_KEEP_FILE");
+    if (keep == nullptr || *keep == '\0' || *keep == '0') std::atexit(removeTemporaryFiles);
     signal(SIGINT, onTerminatingSignal);
     signal(SIGTERM, onTerminatingSignal);
     g_venue.path = g_file;

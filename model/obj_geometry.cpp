@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "model/obj_corner_map.h"
+#include "model/obj_fast_scan.h"
 #include "model/obj_text.h"
 #include "model/utf8.h"
 
@@ -117,6 +118,60 @@ public:
         return true;
     }
 
+    // Fast forms of the four line kinds. Each returns the first byte of the next
+    // line, or nullptr when the line needs the general path (nothing was added).
+    const char* fastPosition(const char* p, const char* end) { return fastVector<3>(p, end, lists_.positions); }
+    const char* fastNormal(const char* p, const char* end) { return fastVector<3>(p, end, lists_.normals); }
+    const char* fastTexCoord(const char* p, const char* end) {
+        const size_t before = lists_.texCoords.size();
+        const char* next = fastVector<2>(p, end, lists_.texCoords);
+        if (next && lists_.texCoords.size() != before) lists_.texCoords.back()[1] = 1.0f - lists_.texCoords.back()[1];
+        return next;
+    }
+
+    // `ok` turns false when the mesh would need more vertices than allowed.
+    const char* fastFace(const char* p, const char* end, bool& ok) {
+        CornerKey keys[4];
+        size_t count = 0;
+        for (;;) {
+            p = objfast::skipSpaces(p);
+            if (objfast::isLineEnd(p, end)) break;
+            if (count == 4) return nullptr;
+            int64_t fields[3] = {0, 0, 0};
+            bool present[3] = {false, false, false};
+            for (int f = 0;; ++f) {
+                p = objfast::parseIndexField(p, fields[f], present[f]);
+                if (!p) return nullptr;
+                if (*p != '/') break;
+                if (f == 2) return nullptr;  // a fourth field: the general path ignores it
+                ++p;
+            }
+            if (!objfast::isTokenEnd(p, end)) return nullptr;
+            keys[count++] = CornerKey{resolveValue(fields[0], present[0], lists_.positions.size()),
+                                      resolveValue(fields[1], present[1], lists_.texCoords.size()),
+                                      resolveValue(fields[2], present[2], lists_.normals.size())};
+        }
+        const char* next = objfast::afterLineEnd(p, end);
+        if (count < 3) return next;
+        uint32_t first = 0, previous = 0;
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t index = 0;
+            if (!vertexForKey(keys[i], index)) {
+                ok = false;
+                return next;
+            }
+            if (i == 0) {
+                first = index;
+            } else if (i >= 2) {
+                mesh_.indices.push_back(first);
+                mesh_.indices.push_back(previous);
+                mesh_.indices.push_back(index);
+            }
+            previous = index;
+        }
+        return next;
+    }
+
     void consumed(size_t offset) {
         if (!options_.releaseConsumed || offset - released_ < kReleaseChunk) return;
         options_.releaseConsumed(released_, offset - released_);
@@ -135,8 +190,34 @@ private:
         return true;
     }
 
-    bool vertexFor(std::string_view corner, uint32_t& index) {
-        const CornerKey key = cornerKey(corner, lists_);
+    static int64_t resolveValue(int64_t value, bool present, size_t count) {
+        if (!present || value == 0) return 0;
+        if (value > 0) return value - 1;
+        return static_cast<int64_t>(count) + value;
+    }
+
+    // N numbers then anything up to the line end; fewer numbers: the line is ignored.
+    template <size_t N, class List>
+    const char* fastVector(const char* p, const char* end, List& list) {
+        typename List::value_type values{};
+        for (size_t i = 0; i < N; ++i) {
+            p = objfast::skipSpaces(p);
+            if (objfast::isLineEnd(p, end)) return objfast::afterLineEnd(p, end);
+            p = objfast::parseFloat(p, values[i]);
+            if (!p || !objfast::isTokenEnd(p, end)) return nullptr;
+        }
+        list.push_back(values);
+        if (*p == ' ') {
+            const char* next = nullptr;
+            objtext::findLineBreak(p, end, next);
+            return next;
+        }
+        return objfast::afterLineEnd(p, end);
+    }
+
+    bool vertexFor(std::string_view corner, uint32_t& index) { return vertexForKey(cornerKey(corner, lists_), index); }
+
+    bool vertexForKey(const CornerKey& key, uint32_t& index) {
         if (corners_.find(key, index)) return true;
         if (mesh_.vertices.size() >= options_.maxVertices) return false;
         Vertex vertex;
@@ -161,9 +242,44 @@ private:
 Expected<Mesh, OBJError> readOBJGeometry(const char* data, size_t size, const OBJValidationSummary& counts,
                                          const OBJGeometryOptions& options) {
     GeometryBuilder builder(counts, options);
-    objtext::LineReader lines(data, size);
-    std::string_view line;
-    while (lines.next(line)) {
+    const char* const end = data + size;
+    const char* p = data;
+    bool ok = true;
+    while (p < end && ok) {
+        // Lines that start with a plain keyword take the fast path; anything the
+        // fast path cannot vouch for goes through trimming and tokens.
+        const char* next = nullptr;
+        switch (*p) {
+            case 'v':
+                if (p[1] == ' ') next = builder.fastPosition(p + 2, end);
+                else if (p[1] == 't' && p[2] == ' ') next = builder.fastTexCoord(p + 3, end);
+                else if (p[1] == 'n' && p[2] == ' ') next = builder.fastNormal(p + 3, end);
+                break;
+            case 'f':
+                if (p[1] == ' ') {
+                    next = builder.fastFace(p + 2, end, ok);
+                    if (next) builder.consumed(static_cast<size_t>(next - data));
+                }
+                break;
+            case '\n':
+                next = p + 1;
+                break;
+            default: {
+                const unsigned char c = static_cast<unsigned char>(*p);
+                if (c > ' ' && c < 0x7F && c != 'v' && c != 'f') {
+                    // Lines of other keywords and comments are ignored whatever follows.
+                    objtext::findLineBreak(p, end, next);
+                }
+                break;
+            }
+        }
+        if (next) {
+            p = next;
+            continue;
+        }
+        const char* lineEnd = objtext::findLineBreak(p, end, next);
+        const std::string_view line = objtext::trim(std::string_view(p, static_cast<size_t>(lineEnd - p)));
+        p = next;
         if (line.size() < 2) continue;
         const char c0 = line[0];
         const char c1 = line[1];
@@ -175,13 +291,13 @@ Expected<Mesh, OBJError> readOBJGeometry(const char* data, size_t size, const OB
                 else if (c1 == 'n') builder.normal(line);
             }
         } else if (c0 == 'f' && c1 == ' ') {
-            if (!builder.face(line)) {
-                return unexpected(OBJError::parseFailed(
-                    "Too many vertices: the mesh needs more than " + std::to_string(options.maxVertices) +
-                    " distinct vertices"));
-            }
-            builder.consumed(static_cast<size_t>(lines.position() - data));
+            ok = builder.face(line);
+            builder.consumed(static_cast<size_t>(p - data));
         }
+    }
+    if (!ok) {
+        return unexpected(OBJError::parseFailed("Too many vertices: the mesh needs more than " +
+                                                std::to_string(options.maxVertices) + " distinct vertices"));
     }
     Mesh mesh = builder.take();
     if (mesh.vertices.empty() || mesh.indices.empty()) {

@@ -16,6 +16,7 @@ struct OBJGeometryOptions {
     std::function<void(size_t offset, size_t length)> releaseConsumed;
 };
 
+// Both read `data[size]`, which must be a NUL terminator.
 Expected<Mesh, OBJError> readOBJGeometry(const char* data, size_t size, const OBJValidationSummary& counts,
                                          const OBJGeometryOptions& options = {});
 

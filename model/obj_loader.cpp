@@ -1,6 +1,7 @@
 #include "model/obj_loader.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <new>
 
 #include "model/obj_geometry.h"
@@ -55,7 +56,11 @@ OBJLoadResult OBJLoader::load(const std::string& path) {
 
 OBJLoadResult OBJLoader::loadFromMemory(std::string_view bytes) {
     try {
-        return fromParse(parseOBJText(bytes.data(), bytes.size()));
+        // The parser reads one byte past the text, so give it a terminated copy.
+        FileBuffer copy(bytes.size());
+        std::copy(bytes.begin(), bytes.end(), copy.data());
+        copy.data()[bytes.size()] = '\0';
+        return fromParse(parseOBJText(copy.data(), bytes.size()));
     } catch (const std::bad_alloc&) {
         return unexpected(OBJLoadError(posixError(ENOMEM, "Cannot load model text")));
     }

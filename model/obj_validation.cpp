@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "model/obj_fast_scan.h"
 #include "model/obj_text.h"
 
 namespace lumbrix {
@@ -26,34 +27,84 @@ std::vector<std::string> OBJValidationSummary::messages() const {
     return result;
 }
 
+namespace {
+
+// Counts the tokens of a face line that is plain ASCII up to its LF/CR end.
+// Returns the next line's start, or nullptr when the line needs trimming.
+const char* fastFaceTokens(const char* p, const char* end, size_t& tokens) {
+    size_t count = 1;  // the keyword
+    bool inToken = false;
+    for (;; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == ' ') {
+            inToken = false;
+        } else if (c > ' ' && c < 0x7F) {
+            count += !inToken;
+            inToken = true;
+        } else if (objfast::isLineEnd(p, end)) {
+            tokens = count;
+            return objfast::afterLineEnd(p, end);
+        } else {
+            return nullptr;
+        }
+    }
+}
+
+void countFace(OBJValidationSummary& summary, size_t tokens) {
+    if (tokens >= 6) {
+        const auto corners = static_cast<int64_t>(tokens - 1);
+        ++summary.ngonCount;
+        summary.largestNgonCorners = std::max(summary.largestNgonCorners, corners);
+        if (summary.ngonExamples.size() < 3) summary.ngonExamples.push_back(corners);
+    } else if (tokens >= 4) {
+        summary.faceCorners += tokens - 1;
+        summary.triangleIndices += (tokens - 3) * 3;
+    }
+}
+
+}  // namespace
+
 OBJValidationSummary validateOBJText(const char* data, size_t size) {
     OBJValidationSummary summary;
-    objtext::LineReader lines(data, size);
-    std::string_view line;
-    while (lines.next(line)) {
+    const char* const end = data + size;
+    const char* p = data;
+    while (p < end) {
+        const char* next = nullptr;
+        const unsigned char first = static_cast<unsigned char>(*p);
+        if (first == 'f') {
+            if (p[1] == ' ') {
+                size_t tokens = 0;
+                next = fastFaceTokens(p + 2, end, tokens);
+                if (next) countFace(summary, tokens);
+            }
+        } else if (first == 'v') {
+            // Only reservation sizes depend on these, so an upper bound will do.
+            if (p[1] == ' ') ++summary.positionLines;
+            else if (p[1] == 't') ++summary.texCoordLines;
+            else if (p[1] == 'n') ++summary.normalLines;
+            objtext::findLineBreak(p, end, next);
+        } else if (first == '\n') {
+            next = p + 1;
+        } else if (first > ' ' && first < 0x7F && first != 'o') {
+            objtext::findLineBreak(p, end, next);
+        }
+        if (next) {
+            p = next;
+            continue;
+        }
+        // Leading white space, object lines and unusual bytes: the general rules.
+        const char* lineEnd = objtext::findLineBreak(p, end, next);
+        const std::string_view line = objtext::trim(std::string_view(p, static_cast<size_t>(lineEnd - p)));
+        p = next;
         if (line.size() < 2) continue;
-        const char c0 = line[0];
-        const char c1 = line[1];
-        if (c0 == 'v') {
-            if (c1 == ' ') {
-                ++summary.positionLines;
-            } else if (line.size() >= 3 && line[2] == ' ') {
-                summary.texCoordLines += (c1 == 't');
-                summary.normalLines += (c1 == 'n');
-            }
-        } else if (c0 == 'f' && c1 == ' ') {
-            const size_t tokens = objtext::countTokens(line);
-            if (tokens >= 6) {
-                const auto corners = static_cast<int64_t>(tokens - 1);
-                ++summary.ngonCount;
-                summary.largestNgonCorners = std::max(summary.largestNgonCorners, corners);
-                if (summary.ngonExamples.size() < 3) summary.ngonExamples.push_back(corners);
-            } else if (tokens >= 4) {
-                summary.faceCorners += tokens - 1;
-                summary.triangleIndices += (tokens - 3) * 3;
-            }
-        } else if (c0 == 'o' && c1 == ' ') {
+        if (line[0] == 'f' && line[1] == ' ') {
+            countFace(summary, objtext::countTokens(line));
+        } else if (line[0] == 'o' && line[1] == ' ') {
             ++summary.objectCount;
+        } else if (line[0] == 'v') {
+            summary.positionLines += line[1] == ' ';
+            summary.texCoordLines += line[1] == 't';
+            summary.normalLines += line[1] == 'n';
         }
     }
     return summary;

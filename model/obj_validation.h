@@ -26,6 +26,7 @@ struct OBJValidationSummary {
     std::vector<std::string> messages() const;
 };
 
+// `data[size]` must be readable (a NUL terminator).
 OBJValidationSummary validateOBJText(const char* data, size_t size);
 
 }  // namespace lumbrix
