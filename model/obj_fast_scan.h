@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumbrix::objfast {
 
 inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
@@ -123,6 +127,53 @@ inline const char* parseIndexField(const char* p, int64_t& value, bool& present)
     present = true;
     value = negative ? -magnitude : magnitude;
     return p;
+}
+
+// Counts the space-separated tokens from `p` to the end of a plain line (ASCII
+// 0x21..0x7E and spaces, ended by LF, CR or the end of the text). `afterSpace`
+// says whether the byte before `p` was a space. Returns the next line's start, or
+// nullptr when the line holds any other byte and needs the general rules.
+inline const char* countTokens(const char* p, const char* end, bool afterSpace, size_t& tokens) {
+    size_t count = 0;
+#if defined(__SSE2__)
+    const __m128i spaceByte = _mm_set1_epi8(' ');
+    const __m128i firstPrintable = _mm_set1_epi8(0x21);
+    const __m128i deleteByte = _mm_set1_epi8(0x7F);
+    while (end - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned space = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, spaceByte)));
+        // Signed compare: bytes of 0x80 and above count as below 0x21 too.
+        const unsigned low = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(bytes, firstPrintable)));
+        const unsigned del = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, deleteByte)));
+        const unsigned special = (low & ~space) | del;
+        const unsigned before = special ? (special & (0u - special)) - 1 : 0xFFFFu;
+        const unsigned tokenByte = ~space & before;
+        const unsigned previousSpace = ((space << 1) | (afterSpace ? 1u : 0u)) & 0xFFFFu;
+        count += static_cast<size_t>(std::popcount(tokenByte & previousSpace));
+        if (special) {
+            const char* stop = p + std::countr_zero(special);
+            if (*stop != '\n' && *stop != '\r') return nullptr;
+            tokens = count;
+            return afterLineEnd(stop, end);
+        }
+        afterSpace = (space >> 15) & 1u;
+        p += 16;
+    }
+#endif
+    for (;; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == ' ') {
+            afterSpace = true;
+        } else if (c > ' ' && c < 0x7F) {
+            count += afterSpace;
+            afterSpace = false;
+        } else if (isLineEnd(p, end)) {
+            tokens = count;
+            return afterLineEnd(p, end);
+        } else {
+            return nullptr;
+        }
+    }
 }
 
 }  // namespace lumbrix::objfast

@@ -1,5 +1,6 @@
 #pragma once
 // The geometry pass of the OBJ reader, exposed for the loader and its tests.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -9,10 +10,20 @@
 
 namespace lumbrix {
 
+enum class OBJThreading {
+    automatic,  // a second thread for large texts
+    single,
+    parallel,   // a second thread whatever the size (for tests)
+};
+
 struct OBJGeometryOptions {
     uint64_t maxVertices = OBJLoader::kMaxVertices;
-    // Called with byte ranges the pass will not read again, so a caller that owns
-    // the buffer can give their pages back while the mesh grows.
+    OBJThreading threading = OBJThreading::automatic;
+    // Off: every line goes through trimming and tokens (the reference the fast
+    // paths are checked against).
+    bool fastPaths = true;
+    // Called with byte ranges no pass will read again, so a caller that owns the
+    // buffer can give their pages back while the mesh grows.
     std::function<void(size_t offset, size_t length)> releaseConsumed;
 };
 

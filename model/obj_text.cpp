@@ -6,6 +6,11 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <locale.h>
 
@@ -86,38 +91,64 @@ float parseFloatSlow(std::string_view token) {
 
 }  // namespace
 
+namespace {
+
+// Checks a candidate byte found by the scans below.
+inline const unsigned char* breakAt(const unsigned char* s, const unsigned char* e, const char*& next) {
+    const unsigned char c = *s;
+    if (c >= 0x0A && c <= 0x0D) {
+        next = reinterpret_cast<const char*>(s + ((c == '\r' && s + 1 < e && s[1] == '\n') ? 2 : 1));
+        return s;
+    }
+    if (c == 0xC2 && s + 1 < e && s[1] == 0x85) {
+        next = reinterpret_cast<const char*>(s + 2);
+        return s;
+    }
+    if (c == 0xE2 && e - s >= 3 && s[1] == 0x80 && (s[2] == 0xA8 || s[2] == 0xA9)) {
+        next = reinterpret_cast<const char*>(s + 3);
+        return s;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 const char* findLineBreak(const char* p, const char* end, const char*& next) {
     const auto* s = reinterpret_cast<const unsigned char*>(p);
     const auto* e = reinterpret_cast<const unsigned char*>(end);
-    for (;;) {
-        while (e - s >= 8) {
-            uint64_t w;
-            std::memcpy(&w, s, 8);
-            if (mayHoldBreak(w)) break;
-            s += 8;
-        }
-        const unsigned char* stop = (e - s >= 8) ? s + 8 : e;
-        for (; s < stop; ++s) {
-            const unsigned char c = *s;
-            if (!kBreaks.maybe[c]) continue;
-            if (c <= 0x0D) {
-                next = reinterpret_cast<const char*>(s + ((c == '\r' && s + 1 < e && s[1] == '\n') ? 2 : 1));
-                return reinterpret_cast<const char*>(s);
+#if defined(__SSE2__)
+    const __m128i lowest = _mm_set1_epi8(0x0A);
+    const __m128i highest = _mm_set1_epi8(0x0D);
+    const __m128i nelLead = _mm_set1_epi8(static_cast<char>(0xC2));
+    const __m128i separatorLead = _mm_set1_epi8(static_cast<char>(0xE2));
+    while (e - s >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i inRange = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(bytes, lowest), bytes),
+                                              _mm_cmpeq_epi8(_mm_min_epu8(bytes, highest), bytes));
+        const __m128i leads = _mm_or_si128(_mm_cmpeq_epi8(bytes, nelLead), _mm_cmpeq_epi8(bytes, separatorLead));
+        auto candidates = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(inRange, leads)));
+        while (candidates) {
+            if (const auto* found = breakAt(s + std::countr_zero(candidates), e, next)) {
+                return reinterpret_cast<const char*>(found);
             }
-            if (c == 0xC2 && s + 1 < e && s[1] == 0x85) {
-                next = reinterpret_cast<const char*>(s + 2);
-                return reinterpret_cast<const char*>(s);
-            }
-            if (c == 0xE2 && e - s >= 3 && s[1] == 0x80 && (s[2] == 0xA8 || s[2] == 0xA9)) {
-                next = reinterpret_cast<const char*>(s + 3);
-                return reinterpret_cast<const char*>(s);
-            }
+            candidates &= candidates - 1;
         }
-        if (s >= e) {
-            next = end;
-            return end;
-        }
+        s += 16;
     }
+#else
+    while (e - s >= 8) {
+        uint64_t w;
+        std::memcpy(&w, s, 8);
+        if (mayHoldBreak(w)) break;
+        s += 8;
+    }
+#endif
+    for (; s < e; ++s) {
+        if (!kBreaks.maybe[*s]) continue;
+        if (const auto* found = breakAt(s, e, next)) return reinterpret_cast<const char*>(found);
+    }
+    next = end;
+    return end;
 }
 
 std::string_view trim(std::string_view line) {

@@ -8,6 +8,20 @@
 
 namespace lumbrix {
 
+void OBJValidationSummary::merge(const OBJValidationSummary& later) {
+    objectCount += later.objectCount;
+    ngonCount += later.ngonCount;
+    largestNgonCorners = std::max(largestNgonCorners, later.largestNgonCorners);
+    for (const int64_t example : later.ngonExamples) {
+        if (ngonExamples.size() < 3) ngonExamples.push_back(example);
+    }
+    positionLines += later.positionLines;
+    texCoordLines += later.texCoordLines;
+    normalLines += later.normalLines;
+    faceCorners += later.faceCorners;
+    triangleIndices += later.triangleIndices;
+}
+
 std::vector<std::string> OBJValidationSummary::messages() const {
     std::vector<std::string> result;
     if (objectCount >= 2) {
@@ -29,27 +43,6 @@ std::vector<std::string> OBJValidationSummary::messages() const {
 
 namespace {
 
-// Counts the tokens of a face line that is plain ASCII up to its LF/CR end.
-// Returns the next line's start, or nullptr when the line needs trimming.
-const char* fastFaceTokens(const char* p, const char* end, size_t& tokens) {
-    size_t count = 1;  // the keyword
-    bool inToken = false;
-    for (;; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c == ' ') {
-            inToken = false;
-        } else if (c > ' ' && c < 0x7F) {
-            count += !inToken;
-            inToken = true;
-        } else if (objfast::isLineEnd(p, end)) {
-            tokens = count;
-            return objfast::afterLineEnd(p, end);
-        } else {
-            return nullptr;
-        }
-    }
-}
-
 void countFace(OBJValidationSummary& summary, size_t tokens) {
     if (tokens >= 6) {
         const auto corners = static_cast<int64_t>(tokens - 1);
@@ -64,18 +57,18 @@ void countFace(OBJValidationSummary& summary, size_t tokens) {
 
 }  // namespace
 
-OBJValidationSummary validateOBJText(const char* data, size_t size) {
+OBJValidationSummary validateOBJText(const char* data, size_t size, bool fastPaths) {
     OBJValidationSummary summary;
     const char* const end = data + size;
     const char* p = data;
     while (p < end) {
         const char* next = nullptr;
-        const unsigned char first = static_cast<unsigned char>(*p);
+        const unsigned char first = fastPaths ? static_cast<unsigned char>(*p) : 0;
         if (first == 'f') {
             if (p[1] == ' ') {
                 size_t tokens = 0;
-                next = fastFaceTokens(p + 2, end, tokens);
-                if (next) countFace(summary, tokens);
+                next = objfast::countTokens(p + 2, end, true, tokens);
+                if (next) countFace(summary, tokens + 1);
             }
         } else if (first == 'v') {
             // Only reservation sizes depend on these, so an upper bound will do.

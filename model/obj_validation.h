@@ -22,11 +22,14 @@ struct OBJValidationSummary {
     size_t faceCorners = 0;    // corners of faces with at least three corners
     size_t triangleIndices = 0;
 
+    // Adds the summary of the text that follows this one.
+    void merge(const OBJValidationSummary& later);
+
     // The user-facing sentences, objects first; empty when the file may be loaded.
     std::vector<std::string> messages() const;
 };
 
 // `data[size]` must be readable (a NUL terminator).
-OBJValidationSummary validateOBJText(const char* data, size_t size);
+OBJValidationSummary validateOBJText(const char* data, size_t size, bool fastPaths = true);
 
 }  // namespace lumbrix

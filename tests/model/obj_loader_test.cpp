@@ -1,9 +1,11 @@
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "model/obj_geometry.h"
 #include "model/obj_loader.h"
 
 namespace lumbrix {
@@ -12,27 +14,48 @@ namespace {
 using Float3 = std::array<float, 3>;
 using Float2 = std::array<float, 2>;
 
+void expectSameOutcome(const Expected<Mesh, OBJError>& a, const Expected<Mesh, OBJError>& b, const std::string& text) {
+    ASSERT_EQ(a.hasValue(), b.hasValue()) << text;
+    if (a) {
+        EXPECT_EQ(a->indices, b->indices) << text;
+        ASSERT_EQ(a->vertices.size(), b->vertices.size()) << text;
+        EXPECT_EQ(0, std::memcmp(a->vertices.data(), b->vertices.data(), a->vertices.size() * sizeof(Vertex)))
+            << text;
+    } else {
+        EXPECT_EQ(a.error().messages, b.error().messages) << text;
+    }
+}
+
+// Every text goes through the one-thread reader, the two-thread reader and the
+// general rules without fast paths; all three must agree byte for byte.
+Expected<Mesh, OBJError> parseBothWays(const std::string& text) {
+    OBJGeometryOptions options;
+    options.threading = OBJThreading::single;
+    auto single = parseOBJText(text.data(), text.size(), options);
+    options.threading = OBJThreading::parallel;
+    expectSameOutcome(single, parseOBJText(text.data(), text.size(), options), text);
+    options.threading = OBJThreading::single;
+    options.fastPaths = false;
+    expectSameOutcome(single, parseOBJText(text.data(), text.size(), options), text);
+    return single;
+}
+
 Mesh loadOK(const std::string& text) {
-    auto result = OBJLoader::loadFromMemory(text);
+    auto result = parseBothWays(text);
     if (!result) {
-        ADD_FAILURE() << "load failed: " << describe(result.error()) << "\nfor:\n" << text;
+        ADD_FAILURE() << "load failed: " << result.error().description() << "\nfor:\n" << text;
         return {};
     }
     return std::move(result).value();
 }
 
 OBJError loadFailure(const std::string& text) {
-    auto result = OBJLoader::loadFromMemory(text);
+    auto result = parseBothWays(text);
     if (result) {
         ADD_FAILURE() << "load succeeded unexpectedly for:\n" << text;
         return {};
     }
-    const OBJError* error = std::get_if<OBJError>(&result.error());
-    if (!error) {
-        ADD_FAILURE() << "not a loader error";
-        return {};
-    }
-    return *error;
+    return result.error();
 }
 
 const std::string kSquare = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";
@@ -224,6 +247,39 @@ TEST(OBJLoaderErrors, Latin1TextIsNotUTF8) {
 TEST(OBJLoaderErrors, InvalidUTF8WinsOverValidation) {
     const OBJError error = loadFailure("o a\no b\nf 1 2 3 4 5 6\n\xFF");
     EXPECT_EQ(error.errorCase, OBJErrorCase::invalidUTF8);
+}
+
+}  // namespace
+}  // namespace lumbrix
+
+namespace lumbrix {
+namespace {
+
+// Line shapes at the edges of the fast paths: each text is checked by parseBothWays.
+TEST(OBJLoaderPaths, FastAndGeneralRulesAgreeOnEveryLineShape) {
+    const char* starts[] = {"v ", "v  ", " v ", "\tv ", "vt ", "vn ", "f ", "f  ", "\xC2\xA0" "f ", "vp ", "v\t"};
+    const char* bodies[] = {"1 2 3",        "1.5 -2.25 3e2", "+1 .5 5.",     "0x1p1 inf nan", "1 2",
+                            "1",            "",              "1\t2 3 4",      "1 2 3\xC2\xA0",
+                            "-0 1e-45 1e39", "12345678901234567890 1 1", "1/1/1 2/2/2 3/3/3", "1//1 2//2 3//3 4//4",
+                            "-1 -2 -3",     "1/1/1/1 2 3",   "+1 -1 1a",     "9999999999999999999 1 2",
+                            "/ / /",         "1/ 2/ 3/",     "1 2 3\x0B"};
+    const char* ends[] = {"\n", "\r\n", "\r", "   \n", "\xE2\x80\xA8", "\xC2\x85", ""};
+    const std::string preamble = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvt 0 0\nvt 1 1\nvn 0 0 1\nvn 1 0 0\n";
+    for (const char* end : ends) {
+        std::string text = preamble;
+        for (const char* start : starts) {
+            for (const char* body : bodies) {
+                text += start;
+                text += body;
+                text += end[0] ? end : "\n";
+            }
+        }
+        text += "f 1 2 3";
+        text += end;
+        const auto result = parseBothWays(text);
+        EXPECT_TRUE(result.hasValue());
+        EXPECT_GT(result->vertices.size(), 10u);
+    }
 }
 
 }  // namespace
