@@ -120,9 +120,9 @@ inline const char* parseIndexField(const char* p, int64_t& value, bool& present)
     int64_t magnitude = 0;
     int count = 0;
     while (isDigit(*p)) {
+        if (++count > 18) return nullptr;  // longer ones may overflow: the general parser decides
         magnitude = magnitude * 10 + (*p - '0');
         ++p;
-        if (++count > 18) return nullptr;
     }
     present = true;
     value = negative ? -magnitude : magnitude;
