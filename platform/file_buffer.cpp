@@ -1,6 +1,7 @@
 #include "platform/file_buffer.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -95,7 +96,7 @@ void FileBuffer::releaseConsumed(size_t offset, size_t length) {
     if (end > begin) ::madvise(data_ + begin, end - begin, MADV_DONTNEED);
 }
 
-Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxBytes) {
+Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxBytes, size_t maxStreamBytes) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return unexpected(posixError(errno, "Cannot open " + path));
 
@@ -104,6 +105,7 @@ Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxByt
     if (S_ISDIR(info.st_mode)) return unexpected(posixError(EISDIR, "Cannot read " + path));
 
     const bool regular = S_ISREG(info.st_mode);
+    if (!regular) maxBytes = std::min(maxBytes, maxStreamBytes);
     size_t expected = regular ? static_cast<size_t>(info.st_size) : size_t(64) << 10;
     if (regular && static_cast<unsigned long long>(info.st_size) > maxBytes) {
         return unexpected(posixError(EFBIG, "Cannot read " + path));

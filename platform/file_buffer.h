@@ -42,8 +42,10 @@ private:
 };
 
 // Reads the file at `path` completely. A directory, a missing or unreadable file
-// give a POSIX error naming the path. Non-regular files (pipes, devices) are read
-// to their end but refused past `maxBytes`.
-Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxBytes = size_t(1) << 40);
+// give a POSIX error naming the path. Regular files larger than `maxBytes` and
+// other files (pipes, devices) that run past `maxStreamBytes` are refused with
+// EFBIG, so a device that never ends cannot eat all memory.
+Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxBytes = size_t(1) << 40,
+                                          size_t maxStreamBytes = size_t(1) << 30);
 
 }  // namespace lumbrix
