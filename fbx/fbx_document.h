@@ -103,6 +103,11 @@ private:
 
 class Document {
 public:
+    Document() = default;
+    // Nodes point back at their document, so a copy would read the original's tables.
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
     // Parses `size` bytes at `data`. On failure returns nullptr and sets `error`
     // to one line saying what is wrong and where: "Not an FBX file",
     // "Unsupported FBX version 6100", "Truncated file at byte 1234", ...
