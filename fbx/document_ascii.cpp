@@ -12,11 +12,14 @@ namespace lumbrix::fbx {
 
 namespace {
 
-// Bytes that end a bare token (a node name, a number or a word).
+// Bytes that end a bare token (a node name, a number or a word): separators,
+// white space and the other control characters, which no writer puts in a token.
 struct TokenEnds {
     bool at[256] = {};
     constexpr TokenEnds() {
-        for (const unsigned char c : {' ', '\t', '\r', '\n', '\v', '\f', ',', ':', '{', '}', ';', '"'}) at[c] = true;
+        for (int c = 0; c < 0x20; ++c) at[c] = true;
+        at[0x7f] = true;
+        for (const unsigned char c : {' ', ',', ':', '{', '}', ';', '"'}) at[c] = true;
     }
 };
 constexpr TokenEnds kTokenEnds;
