@@ -54,7 +54,8 @@ TEST(InspectReport, FailureKindsMatchTheLoaderErrors) {
         {"latin1.obj", "# caf\xE9\n", "invalid-utf8"},
         {"two.obj", "o a\no b\n", "validation"},
         {"empty.obj", "", "parse"},
-        {"venue.fbx", "Kaydara FBX Binary  ", "unsupported"},
+        {"venue.fbx", "Kaydara FBX Binary  ", "import"},
+        {"empty.fbx", "", "read"},
         {"venue.stl", "solid", "unsupported"},
     };
     for (const auto& c : cases) {

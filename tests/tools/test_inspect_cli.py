@@ -73,6 +73,70 @@ class CorpusAgreement(unittest.TestCase):
         self.assertGreater(checked, 40)
 
 
+def expected_fbx(scan):
+    """What the importer must report for a file, from the catalogue's own scan."""
+    if scan.get("version") is None:  # not readable as FBX at all (a corrupt copy)
+        return "import", None
+    if scan["version"] < 7000:
+        return "import", [f"Unsupported FBX version {scan['version']}"]
+    meshes = scan.get("meshes", [])
+    models = sum(len(m.get("models", [])) for m in meshes)
+    if models >= 2:
+        return "import", [f"Multiple meshes found: {models}. Export as a single mesh."]
+    if models == 0:
+        return "ok", None
+    sizes = {int(k): v for k, v in meshes[0].get("polygon_sizes", {}).items()}
+    if any(n >= 5 for n in sizes):
+        return "import", None
+    return "ok", meshes[0]["triangles"]
+
+
+class FBXCorpusAgreement(unittest.TestCase):
+    def test_every_corpus_fbx_matches_the_catalogue(self):
+        catalog_path = os.path.join(CORPUS, "catalog.json")
+        if not os.path.exists(catalog_path):
+            self.skipTest("no corpus")
+        with open(catalog_path) as f:
+            catalog = json.load(f)
+        checked = 0
+        for entry in catalog:
+            scan = entry.get("scan")
+            if not entry["path"].endswith(".fbx") or not scan:
+                continue
+            kind, detail = expected_fbx(scan)
+            code, report, _ = run_json(os.path.join(CORPUS, entry["path"]))
+            with self.subTest(path=entry["path"]):
+                if kind == "import":
+                    self.assertEqual((code, report["kind"]), (1, "import"), report)
+                    if detail:
+                        self.assertEqual(report["messages"], detail)
+                    continue
+                self.assertEqual(code, 0, report)
+                self.assertEqual(report["format"], "fbx")
+                if detail is None:
+                    self.assertEqual(report["status"], "FBX loaded: no meshes")
+                    self.assertNotIn("min", report)
+                elif detail == 0:
+                    self.assertEqual(report["status"], "FBX loaded: no valid geometry")
+                    self.assertNotIn("min", report)
+                else:
+                    self.assertEqual(report["triangles"], detail)
+                    self.assertEqual(report["vertices"], 3 * detail)
+                    self.assertEqual(report["status"],
+                                     f"FBX loaded: 1 mesh(es), {3 * detail} vertices, {detail} triangles")
+                cameras = [c for c in scan.get("cameras", [])
+                           if any(m.get("in_scene_graph") for m in c.get("models", []))]
+                self.assertEqual(len(report["cameras"]), len(cameras))
+                for found, wanted in zip(report["cameras"], cameras):
+                    model = next(m for m in wanted["models"] if m.get("in_scene_graph"))
+                    self.assertEqual(found["name"], wanted["attribute"] or model["model"])
+                    for axis in range(3):
+                        self.assertAlmostEqual(found["position"][axis], model["world_translation"][axis], delta=1e-3)
+                    self.assertAlmostEqual(found["focalLengthMm"], wanted["FocalLength"], places=3)
+            checked += 1
+        self.assertGreater(checked, 30)
+
+
 class CommandLine(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
@@ -115,9 +179,16 @@ class CommandLine(unittest.TestCase):
         self.assertIn('gone"\x01\ufffd.obj', report["messages"][0])
 
     def test_unsupported_types(self):
-        for name in ("venue.fbx", "venue.txt"):
+        for name in ("venue.txt", "venue"):
             code, report, _ = run_json(self.write(name, b"x"))
             self.assertEqual((code, report["kind"]), (1, "unsupported"), name)
+
+    def test_fbx_failures(self):
+        code, report, _ = run_json(self.write("empty.fbx", b""))
+        self.assertEqual((code, report), (1, {"ok": False, "kind": "read", "messages": ["Failed to read FBX file."]}))
+        code, report, _ = run_json(self.write("junk.fbx", b"not a model"))
+        self.assertEqual((code, report["kind"]), (1, "import"))
+        self.assertEqual(len(report["messages"]), 1)
 
     def test_usage_errors(self):
         for args in ((), ("a.obj", "b.obj"), ("--bogus", "a.obj")):

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 
+#include "model/fbx_scene_importer.h"
 #include "model/obj_loader.h"
 #include "tools/inspect/json_text.h"
 
@@ -47,12 +49,13 @@ ModelFormat formatForPath(const std::string& path) {
     return ModelFormat::unknown;
 }
 
-std::optional<Bounds> meshBounds(const Mesh& mesh) {
-    if (mesh.vertices.empty()) return std::nullopt;
+std::optional<Bounds> meshBounds(const Vertex* vertices, size_t count) {
+    if (count == 0) return std::nullopt;
     Bounds bounds;
     bounds.min.fill(NAN);
     bounds.max.fill(NAN);
-    for (const Vertex& vertex : mesh.vertices) {
+    for (size_t i = 0; i < count; ++i) {
+        const Vertex& vertex = vertices[i];
         for (int axis = 0; axis < 3; ++axis) {
             const float value = vertex.position[axis];
             if (std::isnan(value)) continue;
@@ -63,10 +66,50 @@ std::optional<Bounds> meshBounds(const Mesh& mesh) {
     return bounds;
 }
 
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find('\n', start);
+        result.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) return result;
+        start = end + 1;
+    }
+}
+
+Report inspectFBX(const std::string& path) {
+    auto imported = FBXSceneImporter::loadSceneFromURL(path);
+    if (!imported) {
+        const Error& error = imported.error();
+        return failure(error.code == FBXSceneImporter::readFailed ? "read" : "import", lines(error.description));
+    }
+    const FBXImportedScene& scene = *imported.value();
+    Report report;
+    report.ok = true;
+    report.format = "fbx";
+    report.sourceMeshCount = scene.sourceMeshCount();
+    report.status = scene.statusText();
+    report.warning = scene.warningText();
+    report.cameras = scene.cameras();
+    if (const auto& mesh = scene.mesh()) {
+        report.vertices = static_cast<size_t>(mesh->vertexCount());
+        report.indices = static_cast<size_t>(mesh->indexCount());
+        std::vector<Vertex> vertices(report.vertices);
+        std::memcpy(vertices.data(), mesh->vertexData().data(),
+                    std::min(mesh->vertexData().size(), vertices.size() * sizeof(Vertex)));
+        report.bounds = meshBounds(vertices.data(), vertices.size());
+    }
+    return report;
+}
+
+}  // namespace
+
 Report inspectFile(const std::string& path) {
     switch (formatForPath(path)) {
         case ModelFormat::fbx:
-            return failure("unsupported", {"FBX files are not supported by this version of lumbrix-inspect"});
+            return inspectFBX(path);
         case ModelFormat::unknown:
             return failure("unsupported", {"Unsupported file type (expected an .obj or .fbx file): " + path});
         case ModelFormat::obj:
@@ -105,6 +148,21 @@ std::string toJson(const Report& report) {
     if (report.bounds) {
         json += ",\"min\":" + jsonVector(report.bounds->min) + ",\"max\":" + jsonVector(report.bounds->max);
     }
+    if (report.format == "fbx") {
+        json += ",\"meshes\":" + std::to_string(report.sourceMeshCount) + ",\"status\":" + jsonString(report.status) +
+                ",\"warning\":" + jsonString(report.warning) + ",\"cameras\":[";
+        for (size_t i = 0; i < report.cameras.size(); ++i) {
+            const FBXImportedCamera& c = *report.cameras[i];
+            if (i > 0) json += ",";
+            json += "{\"name\":" + jsonString(c.name()) + ",\"position\":" + jsonVector(c.position()) +
+                    ",\"forward\":" + jsonVector(c.forward()) + ",\"fovHDegrees\":" + jsonFloat(c.fovHDegrees()) +
+                    ",\"fovYDegrees\":" + jsonFloat(c.fovYDegrees()) + ",\"nearPlane\":" + jsonFloat(c.nearPlane()) +
+                    ",\"farPlane\":" + jsonFloat(c.farPlane()) + ",\"focalLengthMm\":" + jsonFloat(c.focalLengthMm()) +
+                    ",\"sensorWidthMm\":" + jsonFloat(c.sensorWidthMm()) +
+                    ",\"sensorHeightMm\":" + jsonFloat(c.sensorHeightMm()) + "}";
+        }
+        json += "]";
+    }
     json += "}";
     return json;
 }
@@ -123,6 +181,19 @@ std::string toText(const std::string& path, const Report& report) {
     if (report.bounds) {
         out << "  bounds:    min " << textVector(report.bounds->min) << "  max " << textVector(report.bounds->max)
             << "\n";
+    }
+    if (report.format == "fbx") {
+        out << "  meshes in file: " << report.sourceMeshCount << "\n";
+        out << "  status:    " << report.status << "\n";
+        if (!report.warning.empty()) out << "  warning:   " << report.warning << "\n";
+        out << "  cameras:   " << report.cameras.size() << "\n";
+        for (const auto& camera : report.cameras) {
+            out << "    " << camera->name() << ": position " << textVector(camera->position()) << ", forward "
+                << textVector(camera->forward()) << ", fov " << camera->fovHDegrees() << " x " << camera->fovYDegrees()
+                << " deg, focal " << camera->focalLengthMm() << " mm, sensor " << camera->sensorWidthMm() << " x "
+                << camera->sensorHeightMm() << " mm, clip " << camera->nearPlane() << " .. " << camera->farPlane()
+                << "\n";
+        }
     }
     return out.str();
 }

@@ -1,0 +1,259 @@
+#include "model/fbx_scene_importer.h"
+
+#include <array>
+#include <cstring>
+
+#include "fbx/fbx_scene.h"
+#include "model/fbx_camera_extraction.h"
+#include "model/vertex.h"
+#include "platform/file_buffer.h"
+#include "platform/system_log.h"
+
+namespace lumbrix {
+
+namespace {
+
+using Float4x4 = std::array<float, 16>;  // column-major
+
+Error importError(int code, std::string message) {
+    return Error(FBXSceneImporter::kErrorDomain, code, std::move(message));
+}
+
+Float4x4 toFloat(const fbx::Matrix& matrix) {
+    Float4x4 result;
+    for (size_t i = 0; i < 16; ++i) result[i] = static_cast<float>(matrix.m[i]);
+    return result;
+}
+
+Float4x4 multiply(const Float4x4& a, const Float4x4& b) {
+    Float4x4 result{};
+    for (int column = 0; column < 4; ++column) {
+        for (int row = 0; row < 4; ++row) {
+            float sum = 0.0f;
+            for (int k = 0; k < 4; ++k) sum += a[k * 4 + row] * b[column * 4 + k];
+            result[column * 4 + row] = sum;
+        }
+    }
+    return result;
+}
+
+std::array<float, 3> transformPoint(const Float4x4& t, const fbx::Vec3& p) {
+    const float x = static_cast<float>(p.x), y = static_cast<float>(p.y), z = static_cast<float>(p.z);
+    return {t[0] * x + t[4] * y + t[8] * z + t[12], t[1] * x + t[5] * y + t[9] * z + t[13],
+            t[2] * x + t[6] * y + t[10] * z + t[14]};
+}
+
+Expected<FileBuffer, Error> readFile(const std::string& path) {
+    auto file = readWholeFile(path);
+    // The file length stays 64-bit all the way into the reader.
+    if (!file || file->size() == 0) return unexpected(importError(FBXSceneImporter::readFailed, "Failed to read FBX file."));
+    return file;
+}
+
+Expected<std::unique_ptr<fbx::Scene>, Error> loadFBX(const uint8_t* data, uint64_t size) {
+    if (data == nullptr || size == 0) {
+        return unexpected(importError(FBXSceneImporter::readFailed, "Failed to read FBX file."));
+    }
+    std::string readerError;
+    auto scene = fbx::Scene::load(data, size, 0, readerError);
+    if (!scene) {
+        return unexpected(importError(FBXSceneImporter::parseFailed,
+                                      readerError.empty() ? "OpenFBX failed to parse scene." : readerError));
+    }
+    return scene;
+}
+
+// The message for polygons of five or more corners in the one mesh, or empty.
+std::string ngonMessage(const fbx::Mesh* mesh) {
+    if (mesh == nullptr || !mesh->geometryData().hasVertices()) return {};
+    const fbx::GeometryData& data = mesh->geometryData();
+    int count = 0, largest = 0;
+    std::vector<int> examples;
+    for (int p = 0; p < data.partitionCount(); ++p) {
+        for (const fbx::Polygon& polygon : data.partition(p).polygons) {
+            if (polygon.vertexCount < 5) continue;
+            ++count;
+            largest = std::max(largest, polygon.vertexCount);
+            if (examples.size() < 3) examples.push_back(polygon.vertexCount);
+        }
+    }
+    if (count == 0) return {};
+    std::string text = "N-gons found: " + std::to_string(count) + " (max " + std::to_string(largest) +
+                       " vertices). Export triangulated/quads. Examples: ";
+    for (size_t i = 0; i < examples.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += std::to_string(examples[i]) + " vertices";
+    }
+    return text;
+}
+
+struct MergedGeometry {
+    std::vector<uint8_t> vertexBytes;
+    std::vector<uint32_t> indices;
+    size_t vertexCount = 0;
+    int meshesWithData = 0;
+    std::string warning;
+
+    void addWarning(const std::string& text) {
+        if (!warning.empty()) warning += "; ";
+        warning += text;
+    }
+
+    void appendVertex(const Vertex& vertex) {
+        const size_t at = vertexBytes.size();
+        vertexBytes.resize(at + sizeof(Vertex));
+        std::memcpy(vertexBytes.data() + at, &vertex, sizeof(Vertex));
+        indices.push_back(static_cast<uint32_t>(vertexCount));
+        ++vertexCount;
+    }
+};
+
+// Index of corner c in an attribute's values, or -1 when the file's data does
+// not lead to a value (a corner beyond the attribute, or an index outside it).
+template <class T>
+int valueIndex(const fbx::Attributes<T>& attribute, int corner) {
+    if (corner < 0 || corner >= attribute.count) return -1;
+    const int index = attribute.indices != nullptr ? attribute.indices[corner] : corner;
+    return (index >= 0 && index < attribute.valueCount) ? index : -1;
+}
+
+bool appendMesh(const fbx::Mesh& mesh, int meshIndex, MergedGeometry& merged) {
+    const fbx::GeometryData& data = mesh.geometryData();
+    if (!data.hasVertices()) return true;
+    ++merged.meshesWithData;
+    const Float4x4 transform = multiply(toFloat(mesh.globalTransform()), toFloat(mesh.geometricMatrix()));
+    const fbx::Attributes<fbx::Vec3> positions = data.positions();
+    const fbx::Attributes<fbx::Vec2> uvs = data.uvs(0);
+    if (positions.count == 0) return true;
+    if (data.partitionCount() == 0) {
+        merged.addWarning("Mesh " + std::to_string(meshIndex) + ": no partitions");
+        return true;
+    }
+    const bool hasUVs = uvs.count >= 1 && uvs.values != nullptr;
+    int corners[256];
+    for (int p = 0; p < data.partitionCount(); ++p) {
+        for (const fbx::Polygon& polygon : data.partition(p).polygons) {
+            if (polygon.vertexCount < 3) continue;
+            const uint32_t written = fbx::triangulate(data, polygon, corners, 256);
+            if (written < 3 || written % 3 != 0) continue;
+            for (uint32_t t = 0; t < written; t += 3) {
+                // A triangle whose corners lead outside the positions is dropped whole.
+                int positionIndex[3];
+                bool valid = true;
+                for (int k = 0; k < 3 && valid; ++k) {
+                    positionIndex[k] = valueIndex(positions, corners[t + k]);
+                    valid = positionIndex[k] >= 0;
+                }
+                if (!valid) continue;
+                if (merged.vertexCount + 3 > (uint64_t(1) << 32)) return false;
+                for (int k = 0; k < 3; ++k) {
+                    Vertex vertex;
+                    vertex.position = transformPoint(transform, positions.values[positionIndex[k]]);
+                    const int uvIndex = hasUVs ? valueIndex(uvs, corners[t + k]) : -1;
+                    if (uvIndex >= 0) {
+                        const fbx::Vec2& uv = uvs.values[uvIndex];
+                        vertex.uv = {static_cast<float>(uv.x), 1.0f - static_cast<float>(uv.y)};
+                    }
+                    merged.appendVertex(vertex);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+void logImport(const MergedGeometry& merged) {
+    const size_t triangles = merged.indices.size() / 3;
+    SystemLog::info("=== FBX Import Debug ===");
+    SystemLog::info("sizeof(FBXVertexPU) = %zu bytes", sizeof(FBXVertexPU));
+    SystemLog::info("Total vertices: %zu", merged.vertexCount);
+    SystemLog::info("Total indices: %zu", merged.indices.size());
+    SystemLog::info("Total triangles: %zu", triangles);
+    // The dumps can run to millions of lines: only with debug logging on.
+    if (SystemLog::debugEnabled()) {
+        SystemLog::debug("\n=== All Vertices ===");
+        for (size_t i = 0; i < merged.vertexCount; ++i) {
+            Vertex v;
+            std::memcpy(&v, merged.vertexBytes.data() + i * sizeof(Vertex), sizeof(Vertex));
+            SystemLog::debug("Vertex[%zu]: pos=(%.2f, %.2f, %.2f), uv=(%.2f, %.2f)", i, v.position[0], v.position[1],
+                             v.position[2], v.uv[0], v.uv[1]);
+        }
+        SystemLog::debug("\n=== All Triangles (indices) ===");
+        for (size_t t = 0; t < triangles; ++t) {
+            SystemLog::debug("Triangle[%zu]: (%u, %u, %u)", t, merged.indices[3 * t], merged.indices[3 * t + 1],
+                             merged.indices[3 * t + 2]);
+        }
+    }
+    SystemLog::info("=== End Debug ===");
+}
+
+}  // namespace
+
+Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadSceneFromURL(const std::string& path) {
+    auto file = readFile(path);
+    if (!file) return unexpected(file.error());
+    return loadScene(reinterpret_cast<const uint8_t*>(file->data()), file->size());
+}
+
+Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadScene(const uint8_t* data, uint64_t size) {
+    auto loaded = loadFBX(data, size);
+    if (!loaded) return unexpected(loaded.error());
+    const fbx::Scene& scene = *loaded.value();
+
+    auto result = std::make_shared<FBXImportedScene>();
+    auto cameras = extractFBXCameras(scene);
+    result->setCameraCount(static_cast<int64_t>(cameras.size()));
+    result->setCameras(std::move(cameras));
+
+    const int meshCount = scene.meshCount();
+    result->setSourceMeshCount(meshCount);
+    if (meshCount == 0) {
+        result->setStatusText("FBX loaded: no meshes");
+        return result;
+    }
+    if (meshCount >= 2) {
+        return unexpected(importError(unsupportedContent, "Multiple meshes found: " + std::to_string(meshCount) +
+                                                              ". Export as a single mesh."));
+    }
+    const std::string ngons = ngonMessage(scene.mesh(0));
+    if (!ngons.empty()) return unexpected(importError(unsupportedContent, ngons));
+
+    MergedGeometry merged;
+    for (int i = 0; i < meshCount; ++i) {
+        const fbx::Mesh* mesh = scene.mesh(i);
+        if (mesh == nullptr) continue;
+        if (!appendMesh(*mesh, i, merged)) {
+            return unexpected(importError(unsupportedContent, "The mesh needs more than 4294967296 vertices."));
+        }
+    }
+    logImport(merged);
+
+    if (merged.vertexCount == 0) {
+        result->setStatusText("FBX loaded: no valid geometry");
+    } else {
+        auto mesh = std::make_shared<FBXImportedMesh>();
+        mesh->setVertexCount(static_cast<int64_t>(merged.vertexCount));
+        mesh->setIndexCount(static_cast<int64_t>(merged.indices.size()));
+        std::vector<uint8_t> indexBytes(merged.indices.size() * sizeof(uint32_t));
+        std::memcpy(indexBytes.data(), merged.indices.data(), indexBytes.size());
+        mesh->setVertexData(std::move(merged.vertexBytes));
+        mesh->setIndexData(std::move(indexBytes));
+        result->setMesh(std::move(mesh));
+        result->setStatusText("FBX loaded: " + std::to_string(merged.meshesWithData) + " mesh(es), " +
+                              std::to_string(merged.vertexCount) + " vertices, " +
+                              std::to_string(merged.indices.size() / 3) + " triangles");
+    }
+    if (!merged.warning.empty()) result->setWarningText(merged.warning);
+    return result;
+}
+
+Expected<std::vector<std::shared_ptr<FBXImportedCamera>>, Error> FBXSceneImporter::loadCamerasFromURL(
+    const std::string& path) {
+    auto file = readFile(path);
+    if (!file) return unexpected(file.error());
+    auto loaded = loadFBX(reinterpret_cast<const uint8_t*>(file->data()), file->size());
+    if (!loaded) return unexpected(loaded.error());
+    return extractFBXCameras(*loaded.value());
+}
+
+}  // namespace lumbrix

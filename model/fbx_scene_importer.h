@@ -1,0 +1,26 @@
+#pragma once
+// Imports an FBX file as one merged triangle mesh in scene space, with its cameras.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/fbx_imported_scene.h"
+#include "platform/error.h"
+#include "platform/expected.h"
+
+namespace lumbrix {
+
+class FBXSceneImporter {
+public:
+    static constexpr const char* kErrorDomain = "FBXSceneImporter";
+    enum ErrorCode { readFailed = 1, parseFailed = 2, unsupportedContent = 3 };
+
+    static Expected<std::shared_ptr<FBXImportedScene>, Error> loadSceneFromURL(const std::string& path);
+    static Expected<std::vector<std::shared_ptr<FBXImportedCamera>>, Error> loadCamerasFromURL(
+        const std::string& path);
+
+    // The same import on bytes already in memory.
+    static Expected<std::shared_ptr<FBXImportedScene>, Error> loadScene(const uint8_t* data, uint64_t size);
+};
+
+}  // namespace lumbrix
