@@ -38,6 +38,8 @@ Matrix axisRotation(int axis, double degrees) {
     return r;
 }
 
+bool isZero(const Vec3& v) { return v.x == 0 && v.y == 0 && v.z == 0; }
+
 }  // namespace
 
 RotationOrder rotationOrderFromEnum(int64_t value) {
@@ -62,20 +64,17 @@ Matrix scalingMatrix(const Vec3& s) {
 }
 
 Matrix eulerRotationMatrix(const Vec3& degrees, RotationOrder order) {
-    if (degrees.x == 0 && degrees.y == 0 && degrees.z == 0) return Matrix{};
-    Matrix x = axisRotation(0, degrees.x);
-    Matrix y = axisRotation(1, degrees.y);
-    Matrix z = axisRotation(2, degrees.z);
-    // Column vectors: the rotation applied first stands rightmost.
-    switch (order) {
-    case RotationOrder::xyz: return z * y * x;
-    case RotationOrder::xzy: return y * z * x;
-    case RotationOrder::yzx: return x * z * y;
-    case RotationOrder::yxz: return z * x * y;
-    case RotationOrder::zxy: return y * x * z;
-    case RotationOrder::zyx: return x * y * z;
+    // Axes in the order they turn; column vectors put each later turn on the left.
+    static constexpr int kAxes[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 2, 0}, {1, 0, 2}, {2, 0, 1}, {2, 1, 0}};
+    const double angles[3] = {degrees.x, degrees.y, degrees.z};
+    Matrix rotation;
+    bool first = true;
+    for (int axis : kAxes[static_cast<int>(order)]) {
+        if (angles[axis] == 0) continue;
+        rotation = first ? axisRotation(axis, angles[axis]) : axisRotation(axis, angles[axis]) * rotation;
+        first = false;
     }
-    return z * y * x;
+    return rotation;
 }
 
 Matrix transposed(const Matrix& matrix) {
@@ -86,16 +85,35 @@ Matrix transposed(const Matrix& matrix) {
 }
 
 Matrix localTransform(const NodeTransform& node) {
-    auto negated = [](const Vec3& v) { return Vec3{-v.x, -v.y, -v.z}; };
-    Matrix rotationPart = translationMatrix(node.rotationPivot) *
-                          eulerRotationMatrix(node.preRotation, RotationOrder::xyz) *
-                          eulerRotationMatrix(node.rotation, node.rotationOrder) *
-                          transposed(eulerRotationMatrix(node.postRotation, RotationOrder::xyz)) *
-                          translationMatrix(negated(node.rotationPivot));
-    Matrix scalingPart = translationMatrix(node.scalingOffset) * translationMatrix(node.scalingPivot) *
-                         scalingMatrix(node.scaling) * translationMatrix(negated(node.scalingPivot));
-    return translationMatrix(node.translation) * translationMatrix(node.rotationOffset) * rotationPart *
-           scalingPart;
+    Matrix rotation = eulerRotationMatrix(node.rotation, node.rotationOrder);
+    if (!isZero(node.preRotation)) rotation = eulerRotationMatrix(node.preRotation, RotationOrder::xyz) * rotation;
+    if (!isZero(node.postRotation))
+        rotation = rotation * transposed(eulerRotationMatrix(node.postRotation, RotationOrder::xyz));
+
+    // Every model pays for this, so the eleven factors fold by hand: translations
+    // commute, which leaves T(before) x R x T(between) x S x T(-Sp).
+    const Vec3& t = node.translation;
+    const Vec3& s = node.scaling;
+    const Vec3 before{t.x + node.rotationOffset.x + node.rotationPivot.x, t.y + node.rotationOffset.y + node.rotationPivot.y,
+                      t.z + node.rotationOffset.z + node.rotationPivot.z};
+    const Vec3 between{node.scalingOffset.x + node.scalingPivot.x - node.rotationPivot.x,
+                       node.scalingOffset.y + node.scalingPivot.y - node.rotationPivot.y,
+                       node.scalingOffset.z + node.scalingPivot.z - node.rotationPivot.z};
+    // T(between) x S x T(-Sp) moves the origin to between - S * Sp.
+    const double inner[3] = {between.x - s.x * node.scalingPivot.x, between.y - s.y * node.scalingPivot.y,
+                             between.z - s.z * node.scalingPivot.z};
+    const double scale[3] = {s.x, s.y, s.z};
+    const double offset[3] = {before.x, before.y, before.z};
+    Matrix local;
+    for (int row = 0; row < 3; ++row) {
+        double moved = offset[row];
+        for (int column = 0; column < 3; ++column) {
+            local.m[column * 4 + row] = rotation.m[column * 4 + row] * scale[column];
+            moved += rotation.m[column * 4 + row] * inner[column];
+        }
+        local.m[12 + row] = moved;
+    }
+    return local;
 }
 
 Matrix geometricTransform(const NodeTransform& node) {

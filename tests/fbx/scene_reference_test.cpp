@@ -1,6 +1,7 @@
 // World-space results against references made by other tools: the reference
 // OBJ files beside third-party FBX files (positions after every transform),
 // and the world matrices Blender reported before exporting our own files.
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
@@ -69,11 +70,16 @@ std::vector<Vec3> objPositions(const std::string& path) {
 }
 
 // Largest distance from a point of `from` to its nearest point of `to`.
-double worstNearest(const std::vector<Vec3>& from, const std::vector<Vec3>& to) {
+double worstNearest(const std::vector<Vec3>& from, std::vector<Vec3> to) {
+    // Sorted by x, a search only walks outwards while x alone is still closer than the best so far.
+    std::sort(to.begin(), to.end(), [](const Vec3& a, const Vec3& b) { return a.x < b.x; });
     double worst = 0;
     for (const Vec3& p : from) {
+        auto start = std::lower_bound(to.begin(), to.end(), p.x, [](const Vec3& q, double x) { return q.x < x; });
         double nearest = INFINITY;
-        for (const Vec3& q : to) nearest = std::min(nearest, distance(p, q));
+        for (auto it = start; it != to.end() && it->x - p.x < nearest; ++it) nearest = std::min(nearest, distance(p, *it));
+        for (auto it = start; it != to.begin() && p.x - std::prev(it)->x < nearest;)
+            nearest = std::min(nearest, distance(p, *--it));
         worst = std::max(worst, nearest);
     }
     return worst;
