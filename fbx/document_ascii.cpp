@@ -98,8 +98,15 @@ std::optional<uint32_t> detectAsciiVersion(const uint8_t* data, uint64_t size) {
 }
 
 std::unique_ptr<Document> DocumentParser::parseAscii(uint32_t version) {
-    // Text runs at about one node per 40 bytes and three properties per node.
-    start(version, false, size_ / 64, size_ / 16);
+    // A node per line and four values per line at most in the node-dense files
+    // (property lists); counting lines costs a memchr pass, growing the tables
+    // past a low guess costs copies of hundreds of megabytes.
+    uint64_t lines = 1;
+    for (const uint8_t* p = data_; (p = static_cast<const uint8_t*>(std::memchr(p, '\n', data_ + size_ - p)));) {
+        ++lines;
+        ++p;
+    }
+    start(version, false, lines, lines * 4);
     stack_.push_back({0, Node::kNone, 0});
     auto& nodes = document_->nodes_;
     auto& properties = document_->properties_;
@@ -186,9 +193,10 @@ bool DocumentParser::asciiValue(uint64_t& pos) {
         const void* close = std::memchr(data_ + pos + 1, '"', size_ - pos - 1);
         if (close == nullptr) return failAt("Unterminated string", pos);
         const uint64_t closeAt = static_cast<uint64_t>(static_cast<const uint8_t*>(close) - data_);
+        if (closeAt - pos - 1 > UINT32_MAX) return failAt("String longer than 4 GiB", pos);
         property.type_ = PropertyType::string;
         property.data_ = data_ + pos + 1;
-        property.size_ = closeAt - pos - 1;
+        property.size_ = static_cast<uint32_t>(closeAt - pos - 1);
         pos = closeAt + 1;
     } else if (c == '*') {
         // "*N { a: v,v,... }": kept as text (from the '*' to the '}') until decoded.
@@ -209,16 +217,18 @@ bool DocumentParser::asciiValue(uint64_t& pos) {
         // Every value takes a character and every separator one more, so a count
         // past that is refused before a decoder would allocate for it.
         const uint64_t textSize = closeAt - open - 1;
-        if (count > (textSize + 1) / 2) return failAt("Invalid array count", pos);
+        if (count > (textSize + 1) / 2 || count > UINT32_MAX) return failAt("Invalid array count", pos);
+        if (closeAt + 1 - pos > UINT32_MAX) return failAt("Array longer than 4 GiB", pos);
         property.type_ = PropertyType::asciiArray;
-        property.count_ = count;
+        property.count_ = static_cast<uint32_t>(count);
         property.data_ = data_ + pos;
-        property.size_ = closeAt + 1 - pos;
+        property.size_ = static_cast<uint32_t>(closeAt + 1 - pos);
         pos = closeAt + 1;
     } else {
         const uint64_t begin = pos;
         while (pos < size_ && !kTokenEnds.at[data_[pos]]) ++pos;
         if (pos == begin) return failAt("Unexpected character " + describeByte(c), pos);
+        if (pos - begin > UINT32_MAX) return failAt("Value longer than 4 GiB", begin);
         const bool numeric = isDigit(c) || c == '-' || c == '+' || c == '.';
         property.type_ = numeric ? PropertyType::asciiNumber : PropertyType::asciiWord;
         property.data_ = data_ + begin;

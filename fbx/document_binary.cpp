@@ -68,8 +68,9 @@ std::unique_ptr<Document> DocumentParser::parseBinary() {
     const bool wide = version >= 7500;
     const uint64_t headerSize = wide ? 25 : 13;
 
-    // Big files are mostly arrays; small ones run at about one node per 64 bytes.
-    start(version, true, size_ / 128, size_ / 32);
+    // Node-dense files run at about a node per 64 bytes and a property per 16;
+    // files made of big arrays reserve more than they touch, which costs nothing.
+    start(version, true, size_ / 64, size_ / 16);
     stack_.push_back({0, Node::kNone, size_});
     uint64_t pos = kBinaryHeaderSize;
     for (;;) {
@@ -149,7 +150,7 @@ bool DocumentParser::binaryProperties(uint64_t begin, uint64_t end, uint64_t cou
         if (const uint64_t size = scalarSize(type); size != 0) {
             if (end - pos < size) return failAt("Invalid property", property.offset_);
             property.data_ = data_ + pos;
-            property.size_ = size;
+            property.size_ = static_cast<uint32_t>(size);
             pos += size;
         } else if (type == 'S' || type == 'R') {
             if (end - pos < 4) return failAt("Invalid property", property.offset_);
@@ -157,7 +158,7 @@ bool DocumentParser::binaryProperties(uint64_t begin, uint64_t end, uint64_t cou
             pos += 4;
             if (end - pos < length) return failAt("Invalid property", property.offset_);
             property.data_ = data_ + pos;
-            property.size_ = length;
+            property.size_ = static_cast<uint32_t>(length);
             pos += length;
         } else if (const uint64_t elementSize = arrayElementSize(type); elementSize != 0) {
             if (end - pos < 12) return failAt("Invalid property", property.offset_);
@@ -174,10 +175,10 @@ bool DocumentParser::binaryProperties(uint64_t begin, uint64_t end, uint64_t cou
             } else {
                 return failAt("Unsupported array encoding " + std::to_string(encoding), property.offset_);
             }
-            property.count_ = elements;
-            property.encoding_ = encoding;
+            property.count_ = static_cast<uint32_t>(elements);
+            property.encoding_ = static_cast<uint8_t>(encoding);
             property.data_ = data_ + pos;
-            property.size_ = stored;
+            property.size_ = static_cast<uint32_t>(stored);
             pos += stored;
         } else {
             return failAt("Unknown property type " + describeByte(type), property.offset_);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -147,6 +148,19 @@ bool decodeText(const uint8_t* text, uint64_t size, uint64_t count, uint64_t off
 
 template <class T>
 bool Property::decodeAs(std::vector<T>& out, std::string& error) const {
+    try {
+        return decodeInto(out, error);
+    } catch (const std::bad_alloc&) {
+        // A compressed array may claim up to 1032 times its stored size.
+        out.clear();
+        out.shrink_to_fit();
+        error = errorAt("Out of memory decoding the array", offset_);
+        return false;
+    }
+}
+
+template <class T>
+bool Property::decodeInto(std::vector<T>& out, std::string& error) const {
     out.clear();
     if (type_ == PropertyType::asciiArray) {
         if (decodeText(data_, size_, count_, offset_, out, error)) return true;
@@ -165,11 +179,7 @@ bool Property::decodeAs(std::vector<T>& out, std::string& error) const {
     std::unique_ptr<uint8_t[]> inflated;
     if (encoding_ == 1) {
         libdeflate_decompressor* decompressor = threadDecompressor();
-        if (decompressor == nullptr) {
-            out.clear();
-            error = "Out of memory";
-            return false;
-        }
+        if (decompressor == nullptr) throw std::bad_alloc();
         uint8_t empty = 0;
         uint8_t* destination = &empty;  // libdeflate wants a buffer even for nothing
         if (bytes != 0) {

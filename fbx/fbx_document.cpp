@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <locale.h>
@@ -15,6 +16,7 @@
 namespace lumbrix::fbx {
 
 static_assert(std::endian::native == std::endian::little, "binary FBX values are read in place as little-endian");
+static_assert(sizeof(Property) == 32, "the property table dominates memory on text files");
 
 namespace {
 
@@ -55,6 +57,15 @@ double number::parseOutOfRange(const char* first, const char* last) {
 }
 
 std::unique_ptr<Document> Document::parse(const uint8_t* data, uint64_t size, std::string& error) {
+    try {
+        return parseBuffer(data, size, error);
+    } catch (const std::bad_alloc&) {
+        error = "Out of memory reading the FBX file";
+        return nullptr;
+    }
+}
+
+std::unique_ptr<Document> Document::parseBuffer(const uint8_t* data, uint64_t size, std::string& error) {
     error.clear();
     DocumentParser parser(data, size, error);
     if (size >= kBinaryMagicSize && std::memcmp(data, kBinaryMagic, kBinaryMagicSize) == 0) {
@@ -183,11 +194,13 @@ void DocumentParser::start(uint32_t version, bool binary, uint64_t nodeEstimate,
     document_ = std::make_unique<Document>();
     document_->version_ = version;
     document_->binary_ = binary;
-    // Estimates only: a too-small guess costs a few vector growths, a too-large
-    // one wastes memory on files made of big arrays, so both are capped.
-    constexpr uint64_t kCap = uint64_t(1) << 22;
-    document_->nodes_.reserve(static_cast<size_t>(std::min(nodeEstimate, kCap)) + 1);
-    document_->properties_.reserve(static_cast<size_t>(std::min(propertyEstimate, kCap)));
+    // Estimates only: a low guess costs vector growths (copies of the tables), a
+    // high one address space that is never touched. The caps keep a multi-gigabyte
+    // file of big arrays from asking for more address space than the machine has.
+    constexpr uint64_t kMaxNodeReserve = uint64_t(1) << 23;       // 384 MiB of nodes
+    constexpr uint64_t kMaxPropertyReserve = uint64_t(1) << 24;   // 512 MiB of properties
+    document_->nodes_.reserve(static_cast<size_t>(std::min(nodeEstimate, kMaxNodeReserve)) + 1);
+    document_->properties_.reserve(static_cast<size_t>(std::min(propertyEstimate, kMaxPropertyReserve)));
     Node root;
     root.document_ = document_.get();
     document_->nodes_.push_back(root);

@@ -67,12 +67,17 @@ private:
     friend class DocumentParser;
     template <class T>
     bool decodeAs(std::vector<T>& out, std::string& error) const;
+    template <class T>
+    bool decodeInto(std::vector<T>& out, std::string& error) const;
 
+    // 32 bytes: text files hold a property per dozen bytes, so this table is
+    // the reader's largest. Binary counts and sizes are 32-bit in the file; the
+    // text reader refuses anything larger.
     PropertyType type_ = PropertyType::int32;
-    uint32_t encoding_ = 0;        // binary arrays: 0 raw, 1 deflate
-    uint64_t count_ = 0;           // array element count
+    uint8_t encoding_ = 0;         // binary arrays: 0 raw, 1 deflate
+    uint32_t count_ = 0;           // array element count
+    uint32_t size_ = 0;            // bytes at data_
     const uint8_t* data_ = nullptr;
-    uint64_t size_ = 0;            // bytes at data_
     uint64_t offset_ = 0;
 };
 
@@ -121,6 +126,7 @@ public:
 private:
     friend class DocumentParser;
     friend class Node;
+    static std::unique_ptr<Document> parseBuffer(const uint8_t* data, uint64_t size, std::string& error);
     std::vector<Node> nodes_;
     std::vector<Property> properties_;
     uint32_t version_ = 0;
