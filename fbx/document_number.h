@@ -2,8 +2,10 @@
 // Internal to fbx/: numbers as ASCII FBX writes them, and range-checked
 // conversions between the element types a file may hold and the ones asked for.
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string_view>
 #include <system_error>
 #include <type_traits>
 
@@ -57,7 +59,8 @@ bool fromDouble(double value, T& out) {
 double parseOutOfRange(const char* first, const char* last);
 
 // Parses one number at [first, last) into T: an optional sign, digits, fraction and
-// exponent (from_chars' general form, plus a leading '+'). Integer targets also take
+// exponent (from_chars' general form, plus a leading '+' and the Windows spellings
+// of infinity and NaN). Integer targets also take
 // fractions and exponents ("1e3", "2.0") when the value fits. Returns the end of the
 // number, or nullptr when there is none or it does not fit T.
 template <class T>
@@ -68,14 +71,28 @@ const char* parse(const char* first, const char* last, T& out) {
     }
     if constexpr (std::is_floating_point_v<T>) {
         double value = 0;
-        const auto [ptr, ec] = std::from_chars(first, last, value);
-        if (ec == std::errc::result_out_of_range) {
-            value = parseOutOfRange(first, ptr);
-        } else if (ec != std::errc()) {
+        const auto result = std::from_chars(first, last, value);
+        const char* end = result.ptr;
+        if (result.ec == std::errc::result_out_of_range) {
+            value = parseOutOfRange(first, end);
+        } else if (result.ec != std::errc()) {
             return nullptr;
         }
+        if (end != last && *end == '#') {
+            // Windows runtimes print infinities and NaNs as 1.#INF, -1.#IND, 1.#QNAN.
+            const char* tag = ++end;
+            while (end != last && ((*end >= 'A' && *end <= 'Z') || (*end >= 'a' && *end <= 'z'))) ++end;
+            const std::string_view name(tag, static_cast<size_t>(end - tag));
+            if (name == "INF") {
+                value = std::copysign(std::numeric_limits<double>::infinity(), value);
+            } else if (name == "IND" || name == "QNAN" || name == "SNAN") {
+                value = std::numeric_limits<double>::quiet_NaN();
+            } else {
+                return nullptr;
+            }
+        }
         fromDouble(value, out);
-        return ptr;
+        return end;
     } else {
         int64_t value = 0;
         const auto [ptr, ec] = std::from_chars(first, last, value);

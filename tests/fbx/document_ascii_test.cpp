@@ -1,7 +1,9 @@
 // ASCII FBX documents: the grammar writers use (comments, quoted strings with
 // separators inside, wrapped lists, "*N { a: ... }" arrays), versions taken from
 // the header, and error texts that point at the offending byte.
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -141,12 +143,16 @@ TEST(FbxDocumentAscii, ArraysDecodeIntoEveryType) {
                                 "R: *3 { a: 2.0,-3.75,1e3 }\n"
                                 "E: *0 {\n}\n"
                                 "Ea: *0 {\n a: \n}\n"
-                                "L: *2 { a: 9007199254740993,-4 }\n");
+                                "L: *2 { a: 9007199254740993,-4 }\n"
+                                "W: *4 { a: 1.#INF,-1.#INF,-1.#IND,1.#QNAN }\n"
+                                "X: *1 { a: 1.#XYZ }\n");
     ASSERT_NE(parsed.document, nullptr) << parsed.error;
     const Node& root = parsed.document->root();
-    const Property& ints = root.child("I")->property(0);
-    EXPECT_EQ(decoded<int32_t>(ints), (std::vector<int32_t>{0, -1, 2147483647, -2147483647 - 1, 7}));
-    EXPECT_EQ(decoded<float>(ints), (std::vector<float>{0, -1, 2147483648.0f, -2147483648.0f, 7}));
+    std::vector<int32_t> ints;
+    std::string error;
+    const Property& intArray = root.child("I")->property(0);
+    EXPECT_EQ(decoded<int32_t>(intArray), (std::vector<int32_t>{0, -1, 2147483647, -2147483647 - 1, 7}));
+    EXPECT_EQ(decoded<float>(intArray), (std::vector<float>{0, -1, 2147483648.0f, -2147483648.0f, 7}));
     const Property& doubles = root.child("D")->property(0);
     EXPECT_EQ(decoded<double>(doubles), (std::vector<double>{0.5, -100, 3, 1e-300}));
     // Past float's range: the nearest float, as a cast would give.
@@ -158,6 +164,14 @@ TEST(FbxDocumentAscii, ArraysDecodeIntoEveryType) {
     EXPECT_TRUE(decoded<int32_t>(root.child("Ea")->property(0)).empty());
     // Integers beyond double's 53 bits stay exact when asked for as integers.
     EXPECT_EQ(decoded<int64_t>(root.child("L")->property(0)), (std::vector<int64_t>{9007199254740993, -4}));
+    // Windows runtimes' spellings of infinity and NaN.
+    const std::vector<double> special = decoded<double>(root.child("W")->property(0));
+    ASSERT_EQ(special.size(), 4u);
+    EXPECT_EQ(special[0], std::numeric_limits<double>::infinity());
+    EXPECT_EQ(special[1], -std::numeric_limits<double>::infinity());
+    EXPECT_TRUE(std::isnan(special[2]) && std::isnan(special[3]));
+    EXPECT_FALSE(root.child("X")->property(0).decode(ints, error));
+    EXPECT_EQ(error.rfind("Invalid array value at byte ", 0), 0u) << error;
 }
 
 TEST(FbxDocumentAscii, ArrayTextMustHoldItsCountOfNumbers) {
