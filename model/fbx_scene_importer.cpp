@@ -15,6 +15,9 @@ namespace {
 
 using Float4x4 = std::array<float, 16>;  // column-major
 
+// Corner indices one polygon may fill: larger polygons are dropped.
+constexpr uint32_t kTriangulationEntries = 256;
+
 Error importError(int code, std::string message) {
     return Error(FBXSceneImporter::kErrorDomain, code, std::move(message));
 }
@@ -88,7 +91,7 @@ std::string ngonMessage(const fbx::Mesh* mesh) {
 }
 
 struct MergedGeometry {
-    std::vector<uint8_t> vertexBytes;
+    std::vector<uint8_t> vertexBytes;  // sized to the upper bound up front, trimmed at the end
     std::vector<uint32_t> indices;
     size_t vertexCount = 0;
     int meshesWithData = 0;
@@ -99,14 +102,34 @@ struct MergedGeometry {
         warning += text;
     }
 
+    // Room for every triangle the meshes can yield, so the per-corner loop never reallocates.
+    void reserveFor(uint64_t triangles) {
+        vertexBytes.resize(static_cast<size_t>(triangles * 3 * sizeof(Vertex)));
+        indices.reserve(static_cast<size_t>(triangles * 3));
+    }
+
     void appendVertex(const Vertex& vertex) {
-        const size_t at = vertexBytes.size();
-        vertexBytes.resize(at + sizeof(Vertex));
-        std::memcpy(vertexBytes.data() + at, &vertex, sizeof(Vertex));
+        std::memcpy(vertexBytes.data() + vertexCount * sizeof(Vertex), &vertex, sizeof(Vertex));
         indices.push_back(static_cast<uint32_t>(vertexCount));
         ++vertexCount;
     }
+
+    void trim() { vertexBytes.resize(vertexCount * sizeof(Vertex)); }
 };
+
+// Triangles the fan of every polygon that fits the triangulation buffer yields.
+uint64_t triangleBound(const fbx::Mesh& mesh, uint32_t bufferEntries) {
+    uint64_t triangles = 0;
+    const fbx::GeometryData& data = mesh.geometryData();
+    for (int p = 0; p < data.partitionCount(); ++p) {
+        for (const fbx::Polygon& polygon : data.partition(p).polygons) {
+            if (polygon.vertexCount >= 3 && uint64_t(polygon.vertexCount - 2) * 3 <= bufferEntries) {
+                triangles += uint64_t(polygon.vertexCount - 2);
+            }
+        }
+    }
+    return triangles;
+}
 
 // Index of corner c in an attribute's values, or -1 when the file's data does
 // not lead to a value (a corner beyond the attribute, or an index outside it).
@@ -117,24 +140,24 @@ int valueIndex(const fbx::Attributes<T>& attribute, int corner) {
     return (index >= 0 && index < attribute.valueCount) ? index : -1;
 }
 
-bool appendMesh(const fbx::Mesh& mesh, int meshIndex, MergedGeometry& merged) {
+void appendMesh(const fbx::Mesh& mesh, int meshIndex, MergedGeometry& merged) {
     const fbx::GeometryData& data = mesh.geometryData();
-    if (!data.hasVertices()) return true;
+    if (!data.hasVertices()) return;
     ++merged.meshesWithData;
     const Float4x4 transform = multiply(toFloat(mesh.globalTransform()), toFloat(mesh.geometricMatrix()));
     const fbx::Attributes<fbx::Vec3> positions = data.positions();
     const fbx::Attributes<fbx::Vec2> uvs = data.uvs(0);
-    if (positions.count == 0) return true;
+    if (positions.count == 0) return;
     if (data.partitionCount() == 0) {
         merged.addWarning("Mesh " + std::to_string(meshIndex) + ": no partitions");
-        return true;
+        return;
     }
     const bool hasUVs = uvs.count >= 1 && uvs.values != nullptr;
-    int corners[256];
+    int corners[kTriangulationEntries];
     for (int p = 0; p < data.partitionCount(); ++p) {
         for (const fbx::Polygon& polygon : data.partition(p).polygons) {
             if (polygon.vertexCount < 3) continue;
-            const uint32_t written = fbx::triangulate(data, polygon, corners, 256);
+            const uint32_t written = fbx::triangulate(data, polygon, corners, kTriangulationEntries);
             if (written < 3 || written % 3 != 0) continue;
             for (uint32_t t = 0; t < written; t += 3) {
                 // A triangle whose corners lead outside the positions is dropped whole.
@@ -145,7 +168,6 @@ bool appendMesh(const fbx::Mesh& mesh, int meshIndex, MergedGeometry& merged) {
                     valid = positionIndex[k] >= 0;
                 }
                 if (!valid) continue;
-                if (merged.vertexCount + 3 > (uint64_t(1) << 32)) return false;
                 for (int k = 0; k < 3; ++k) {
                     Vertex vertex;
                     vertex.position = transformPoint(transform, positions.values[positionIndex[k]]);
@@ -159,7 +181,6 @@ bool appendMesh(const fbx::Mesh& mesh, int meshIndex, MergedGeometry& merged) {
             }
         }
     }
-    return true;
 }
 
 void logImport(const MergedGeometry& merged) {
@@ -219,13 +240,19 @@ Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadScene(c
     if (!ngons.empty()) return unexpected(importError(unsupportedContent, ngons));
 
     MergedGeometry merged;
+    uint64_t bound = 0;
+    for (int i = 0; i < meshCount; ++i) {
+        if (const fbx::Mesh* mesh = scene.mesh(i)) bound += triangleBound(*mesh, kTriangulationEntries);
+    }
+    if (bound * 3 > (uint64_t(1) << 32)) {
+        return unexpected(importError(unsupportedContent, "The mesh needs more than 4294967296 vertices."));
+    }
+    merged.reserveFor(bound);
     for (int i = 0; i < meshCount; ++i) {
         const fbx::Mesh* mesh = scene.mesh(i);
-        if (mesh == nullptr) continue;
-        if (!appendMesh(*mesh, i, merged)) {
-            return unexpected(importError(unsupportedContent, "The mesh needs more than 4294967296 vertices."));
-        }
+        if (mesh != nullptr) appendMesh(*mesh, i, merged);
     }
+    merged.trim();
     logImport(merged);
 
     if (merged.vertexCount == 0) {
