@@ -210,17 +210,35 @@ void logImport(const MergedGeometry& merged) {
 
 }  // namespace
 
+namespace {
+
+Expected<std::shared_ptr<FBXImportedScene>, Error> importScene(const fbx::Scene& scene);
+
+}  // namespace
+
 Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadSceneFromURL(const std::string& path) {
-    auto file = readFile(path);
-    if (!file) return unexpected(file.error());
-    return loadScene(reinterpret_cast<const uint8_t*>(file->data()), file->size());
+    std::unique_ptr<fbx::Scene> scene;
+    {
+        // The scene keeps what it needs, so the file's bytes go before the mesh is built.
+        auto file = readFile(path);
+        if (!file) return unexpected(file.error());
+        auto loaded = loadFBX(reinterpret_cast<const uint8_t*>(file->data()), file->size());
+        if (!loaded) return unexpected(loaded.error());
+        scene = std::move(loaded.value());
+    }
+    return importScene(*scene);
 }
 
 Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadScene(const uint8_t* data, uint64_t size) {
     auto loaded = loadFBX(data, size);
     if (!loaded) return unexpected(loaded.error());
-    const fbx::Scene& scene = *loaded.value();
+    return importScene(*loaded.value());
+}
 
+namespace {
+
+Expected<std::shared_ptr<FBXImportedScene>, Error> importScene(const fbx::Scene& scene) {
+    using Code = FBXSceneImporter::ErrorCode;
     auto result = std::make_shared<FBXImportedScene>();
     auto cameras = extractFBXCameras(scene);
     result->setCameraCount(static_cast<int64_t>(cameras.size()));
@@ -233,11 +251,11 @@ Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadScene(c
         return result;
     }
     if (meshCount >= 2) {
-        return unexpected(importError(unsupportedContent, "Multiple meshes found: " + std::to_string(meshCount) +
+        return unexpected(importError(Code::unsupportedContent, "Multiple meshes found: " + std::to_string(meshCount) +
                                                               ". Export as a single mesh."));
     }
     const std::string ngons = ngonMessage(scene.mesh(0));
-    if (!ngons.empty()) return unexpected(importError(unsupportedContent, ngons));
+    if (!ngons.empty()) return unexpected(importError(Code::unsupportedContent, ngons));
 
     MergedGeometry merged;
     uint64_t bound = 0;
@@ -245,7 +263,7 @@ Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadScene(c
         if (const fbx::Mesh* mesh = scene.mesh(i)) bound += triangleBound(*mesh, kTriangulationEntries);
     }
     if (bound * 3 > (uint64_t(1) << 32)) {
-        return unexpected(importError(unsupportedContent, "The mesh needs more than 4294967296 vertices."));
+        return unexpected(importError(Code::unsupportedContent, "The mesh needs more than 4294967296 vertices."));
     }
     merged.reserveFor(bound);
     for (int i = 0; i < meshCount; ++i) {
@@ -273,6 +291,8 @@ Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadScene(c
     if (!merged.warning.empty()) result->setWarningText(merged.warning);
     return result;
 }
+
+}  // namespace
 
 Expected<std::vector<std::shared_ptr<FBXImportedCamera>>, Error> FBXSceneImporter::loadCamerasFromURL(
     const std::string& path) {
