@@ -44,8 +44,9 @@ public:
     std::optional<Error> saveScreenshot(const std::string& path) const;
 
     // Reads `texture` back (rows upright: OpenGL stores them bottom-up) and writes
-    // it to `path` atomically: on failure nothing is left at `path`. Write errors
-    // come back as the system's errors.
+    // it to `path` atomically: on failure `path` is left as it was. Write errors
+    // come back as the system's errors. The picture has the size OpenGL reports for
+    // the texture; the caller's GL bindings and pack settings are left as they were.
     static std::optional<Error> saveTexture(const CaptureTexture& texture, const std::string& path,
                                             ImageFileType type = ImageFileType::png);
 

@@ -1,0 +1,72 @@
+#include "capture/gl_format_name.h"
+
+#include <epoxy/gl.h>
+
+#include <cstdio>
+
+namespace lumbrix {
+
+std::string glFormatName(unsigned int format) {
+#define LUMBRIX_FORMAT(name) \
+    case name:               \
+        return #name;
+    switch (format) {
+        LUMBRIX_FORMAT(GL_RGBA8)
+        LUMBRIX_FORMAT(GL_SRGB8_ALPHA8)
+        LUMBRIX_FORMAT(GL_RGBA)
+        LUMBRIX_FORMAT(GL_RGB)
+        LUMBRIX_FORMAT(GL_BGRA)
+        LUMBRIX_FORMAT(GL_RED)
+        LUMBRIX_FORMAT(GL_RG)
+        LUMBRIX_FORMAT(GL_SRGB_ALPHA)
+        LUMBRIX_FORMAT(GL_SRGB)
+        LUMBRIX_FORMAT(GL_SRGB8)
+        LUMBRIX_FORMAT(GL_R8)
+        LUMBRIX_FORMAT(GL_RG8)
+        LUMBRIX_FORMAT(GL_RGB8)
+        LUMBRIX_FORMAT(GL_R16)
+        LUMBRIX_FORMAT(GL_RG16)
+        LUMBRIX_FORMAT(GL_RGB16)
+        LUMBRIX_FORMAT(GL_RGBA16)
+        LUMBRIX_FORMAT(GL_R8_SNORM)
+        LUMBRIX_FORMAT(GL_RGBA8_SNORM)
+        LUMBRIX_FORMAT(GL_R16F)
+        LUMBRIX_FORMAT(GL_RG16F)
+        LUMBRIX_FORMAT(GL_RGB16F)
+        LUMBRIX_FORMAT(GL_RGBA16F)
+        LUMBRIX_FORMAT(GL_R32F)
+        LUMBRIX_FORMAT(GL_RG32F)
+        LUMBRIX_FORMAT(GL_RGB32F)
+        LUMBRIX_FORMAT(GL_RGBA32F)
+        LUMBRIX_FORMAT(GL_R11F_G11F_B10F)
+        LUMBRIX_FORMAT(GL_RGB9_E5)
+        LUMBRIX_FORMAT(GL_RGB10_A2)
+        LUMBRIX_FORMAT(GL_RGB10_A2UI)
+        LUMBRIX_FORMAT(GL_RGB565)
+        LUMBRIX_FORMAT(GL_RGB5_A1)
+        LUMBRIX_FORMAT(GL_RGBA4)
+        LUMBRIX_FORMAT(GL_R8I)
+        LUMBRIX_FORMAT(GL_R8UI)
+        LUMBRIX_FORMAT(GL_RGBA8I)
+        LUMBRIX_FORMAT(GL_RGBA8UI)
+        LUMBRIX_FORMAT(GL_R32I)
+        LUMBRIX_FORMAT(GL_R32UI)
+        LUMBRIX_FORMAT(GL_RGBA32I)
+        LUMBRIX_FORMAT(GL_RGBA32UI)
+        LUMBRIX_FORMAT(GL_DEPTH_COMPONENT)
+        LUMBRIX_FORMAT(GL_DEPTH_COMPONENT16)
+        LUMBRIX_FORMAT(GL_DEPTH_COMPONENT24)
+        LUMBRIX_FORMAT(GL_DEPTH_COMPONENT32F)
+        LUMBRIX_FORMAT(GL_DEPTH_STENCIL)
+        LUMBRIX_FORMAT(GL_DEPTH24_STENCIL8)
+        LUMBRIX_FORMAT(GL_DEPTH32F_STENCIL8)
+        default:
+            break;
+    }
+#undef LUMBRIX_FORMAT
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%04X", format);
+    return number;
+}
+
+}  // namespace lumbrix
