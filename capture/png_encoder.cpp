@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include "capture/ffmpeg_handles.h"
 #include "capture/render_capture.h"
 
@@ -19,7 +23,10 @@ Expected<std::vector<uint8_t>, Error> encodePng(const RgbaView& image) {
     constexpr const char* kImageFailed = "CGImage create failed";
     constexpr const char* kEncodeFailed = "Image encode failed";
 
-    if (image.topRow == nullptr || image.widthPx <= 0 || image.heightPx <= 0)
+    // avcodec_open2 only warns about a size whose byte count would overflow and carries on
+    // with 0 x 0, so the size is checked here, before anything reads the rows.
+    if (image.topRow == nullptr || image.widthPx <= 0 || image.heightPx <= 0 ||
+        av_image_check_size(static_cast<unsigned>(image.widthPx), static_cast<unsigned>(image.heightPx), 0, nullptr) < 0)
         return failure(RenderCapture::contextCreateFailed, kContextFailed);
 
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);

@@ -76,5 +76,14 @@ TEST(PngEncoder, EmptyPictureIsContextCreateFailed) {
     }
 }
 
+// FFmpeg refuses pictures whose byte count would overflow; that must come back as an
+// error before any row is read (the single pixel here would otherwise be overrun).
+TEST(PngEncoder, PictureTooLargeForFFmpegIsAnErrorValue) {
+    const uint8_t pixel[4] = {1, 2, 3, 4};
+    auto png = encodePng(RgbaView{pixel, 4, 1 << 20, 1 << 20});
+    ASSERT_FALSE(png);
+    EXPECT_EQ(png.error(), Error(RenderCapture::kErrorDomain, -30, "CGContext create failed"));
+}
+
 }  // namespace
 }  // namespace lumbrix

@@ -179,6 +179,16 @@ TEST_F(RenderCaptureTest, CallersGLStateIsLeftAsItWas) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
+// The renderer's record of the size can lag a resize; the file follows the texture.
+TEST_F(RenderCaptureTest, FileHasTheTexturesOwnSize) {
+    const std::vector<uint8_t> stored = storedPattern(3, 5);
+    GLTexture texture = makeTexture(GL_RGBA8, 3, 5, stored);
+    const std::string path = folder_.file("shot.png");
+    const auto error = RenderCapture::saveTexture({texture.id(), 64, 64, GL_RGBA8}, path);
+    ASSERT_FALSE(error) << error->description;
+    expectUpright(path, 3, 5, stored);
+}
+
 TEST_F(RenderCaptureTest, AnErrorLeftPendingBeforehandDoesNotFailTheSave) {
     const std::vector<uint8_t> stored = storedPattern(3, 2);
     GLTexture texture = makeTexture(GL_RGBA8, 3, 2, stored);
