@@ -1,0 +1,163 @@
+#include "render/renderer_shaders.h"
+
+namespace lumbrix::shaders {
+
+// Our projection matrices map depth to 0..1 (the convention the camera code and its
+// stored numbers use); GL clips depth to -w..w, so the vertex stages remap z. Doing it
+// here keeps the matrices shared with everything else untouched and needs no
+// glClipControl, which a 3.3 context may lack.
+#define LUMBRIX_DEPTH_REMAP                                \
+    "vec4 glClipDepth(vec4 clip) {\n"                      \
+    "    clip.z = clip.z * 2.0 - clip.w;\n"                \
+    "    return clip;\n"                                   \
+    "}\n"
+
+#define LUMBRIX_MODEL_BLOCKS                                                           \
+    "layout(std140) uniform ModelUniforms {\n"                                         \
+    "    mat4 mvp;\n"                                                                  \
+    "    int mode;\n"                                                                  \
+    "    int faceMode;\n"                                                              \
+    "    int hideInactive;\n"                                                          \
+    "    int padding;\n"                                                               \
+    "} model;\n"                                                                       \
+    "layout(std140) uniform GridParams {\n"                                            \
+    "    float density;\n"                                                             \
+    "    float lineWidth;\n"                                                           \
+    "    float lineAlpha;\n"                                                           \
+    "    float reserved;\n"                                                            \
+    "} uvGrid;\n"
+
+const char* const kUv3dVertex =
+    "#version 330 core\n"
+    LUMBRIX_MODEL_BLOCKS
+    LUMBRIX_DEPTH_REMAP
+    R"(
+layout(location = 0) in vec3 position;
+layout(location = 1) in vec2 uv;
+layout(location = 2) in vec3 normal;
+out vec2 vUV;
+out vec3 vNormal;
+
+void uv3d_vs() {
+    gl_Position = glClipDepth(model.mvp * vec4(position, 1.0));
+    vUV = uv;
+    vNormal = normal;
+}
+
+void main() { uv3d_vs(); }
+)";
+
+const char* const kUv3dFragment =
+    "#version 330 core\n"
+    LUMBRIX_MODEL_BLOCKS
+    R"(
+uniform sampler2D sourceTexture;
+in vec2 vUV;
+in vec3 vNormal;
+out vec4 fragColor;
+
+const vec3 kInactiveGray = vec3(0.35);
+const vec3 kVenueSurface = vec3(0.20, 0.23, 0.28);
+const vec3 kVenueWire = vec3(0.45, 0.55, 0.70);
+const vec3 kUVGridLine = vec3(1.0);
+
+bool isActiveSide() {
+    if (model.faceMode == 1) return gl_FrontFacing;
+    if (model.faceMode == 2) return !gl_FrontFacing;
+    return true;
+}
+
+// Opacity of the UV grid at uv. Lines are kept at least one pixel wide (1.5 pixels of
+// reach always holds a pixel centre) so that a dense grid seen from afar, or a line
+// that falls on a pixel boundary, still shows instead of vanishing between centres.
+float uvGridCoverage(vec2 uv) {
+    vec2 cell = uv * uvGrid.density;
+    vec2 toLine = abs(cell - round(cell));
+    vec2 halfWidth = max(vec2(uvGrid.lineWidth * 0.5), fwidth(cell) * 0.75);
+    return any(lessThan(toLine, halfWidth)) ? uvGrid.lineAlpha : 0.0;
+}
+
+void uv3d_ps() {
+    // Derivatives are only defined in uniform control flow: take them before branching.
+    float gridCoverage = uvGridCoverage(vUV);
+    if (model.mode == 2) {
+        fragColor = vec4(kVenueSurface, 1.0);
+        return;
+    }
+    if (model.mode == 3) {
+        fragColor = vec4(kVenueWire, 1.0);
+        return;
+    }
+    if (!isActiveSide()) {
+        if (model.hideInactive != 0) discard;
+        fragColor = vec4(kInactiveGray, 1.0);
+        return;
+    }
+    // Pictures are stored top row first while v grows upwards.
+    vec3 color = texture(sourceTexture, vec2(vUV.x, 1.0 - vUV.y)).rgb;
+    if (model.mode == 1) color = mix(color, kUVGridLine, gridCoverage);
+    fragColor = vec4(color, 1.0);
+}
+
+void main() { uv3d_ps(); }
+)";
+
+const char* const kGridVertex =
+    "#version 330 core\n"
+    LUMBRIX_DEPTH_REMAP
+    R"(
+layout(std140) uniform GridUniforms {
+    mat4 mvp;
+} floorGrid;
+layout(location = 0) in vec4 position;
+
+void grid_vs() {
+    gl_Position = glClipDepth(floorGrid.mvp * vec4(position.xyz, 1.0));
+}
+
+void main() { grid_vs(); }
+)";
+
+const char* const kGridFragment = R"(#version 330 core
+out vec4 fragColor;
+
+void grid_ps() {
+    fragColor = vec4(0.55, 0.55, 0.55, 0.35);
+}
+
+void main() { grid_ps(); }
+)";
+
+const char* const kPresentVertex = R"(#version 330 core
+out vec2 vUV;
+
+// Two triangles covering the target, made from the vertex index: no buffers needed.
+void present_vs() {
+    const vec2 corners[6] = vec2[6](vec2(0.0, 0.0), vec2(1.0, 0.0), vec2(1.0, 1.0),
+                                    vec2(0.0, 0.0), vec2(1.0, 1.0), vec2(0.0, 1.0));
+    vec2 corner = corners[gl_VertexID];
+    vUV = corner;
+    gl_Position = vec4(corner * 2.0 - 1.0, 0.0, 1.0);
+}
+
+void main() { present_vs(); }
+)";
+
+const char* const kPresentFragment = R"(#version 330 core
+uniform sampler2D frame;
+in vec2 vUV;
+out vec4 fragColor;
+
+// Opaque on the way out: the blended floor grid leaves alpha below one in the
+// offscreen target, and a compositor would otherwise show the desktop through it.
+void present_ps() {
+    fragColor = vec4(texture(frame, vUV).rgb, 1.0);
+}
+
+void main() { present_ps(); }
+)";
+
+#undef LUMBRIX_DEPTH_REMAP
+#undef LUMBRIX_MODEL_BLOCKS
+
+}  // namespace lumbrix::shaders
