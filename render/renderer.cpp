@@ -134,18 +134,18 @@ Renderer::~Renderer() {
 }
 
 std::optional<Error> Renderer::initialize() {
-    auto uv3d = buildNamedProgram("uv3d", shaders::kUv3dVertex, shaders::kUv3dFragment);
-    if (!uv3d) return uv3d.error();
+    // The variants every scene draws are built now, so that a broken installation shows
+    // at start-up; the face and grid variants follow when first asked for.
+    for (DrawMode mode : {DrawMode::textured, DrawMode::venueSurface, DrawMode::venueWireframe}) {
+        Error error;
+        if (uv3dProgramFor({Float4x4::identity(), static_cast<int32_t>(mode), 0, 0, 0}, &error) == 0) {
+            return error;
+        }
+    }
     auto grid = buildNamedProgram("grid", shaders::kGridVertex, shaders::kGridFragment);
     if (!grid) return grid.error();
-    uv3dProgram_ = std::move(uv3d.value());
     gridProgram_ = std::move(grid.value());
-
-    bindBlock(uv3dProgram_.id(), "ModelUniforms", kModelUniformsBinding);
-    bindBlock(uv3dProgram_.id(), "GridParams", kGridParamsBinding);
     bindBlock(gridProgram_.id(), "GridUniforms", kGridUniformsBinding);
-    bindSamplerUnit(uv3dProgram_.id(), "sourceTexture", 0);
-    glUseProgram(0);
 
     GLint alignment = 256;
     glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
@@ -183,6 +183,28 @@ std::optional<Error> Renderer::initialize() {
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     rebuildFloorGrid();
     return std::nullopt;
+}
+
+GLuint Renderer::uv3dProgramFor(const ModelUniforms& uniforms, Error* error) {
+    const int mode = std::clamp<int>(uniforms.mode, 0, 3);
+    const int face = std::clamp<int>(uniforms.faceMode, 0, 2);
+    const int hide = uniforms.hideInactive != 0 ? 1 : 0;
+    GLProgram& program = uv3dPrograms_[static_cast<size_t>((mode * 3 + face) * 2 + hide)];
+    if (program) {
+        return program.id();
+    }
+    const std::string fragment = shaders::uv3dFragment(mode, face, hide);
+    auto built = buildNamedProgram("uv3d", shaders::kUv3dVertex, fragment.c_str());
+    if (!built) {
+        if (error != nullptr) *error = built.error();
+        return 0;
+    }
+    program = std::move(built.value());
+    bindBlock(program.id(), "ModelUniforms", kModelUniformsBinding);
+    bindBlock(program.id(), "GridParams", kGridParamsBinding);
+    bindSamplerUnit(program.id(), "sourceTexture", 0);
+    glUseProgram(0);
+    return program.id();
 }
 
 void Renderer::uploadMesh(const Mesh& mesh, GLVertexArray& vao, GLBuffer& vbuf, GLBuffer& ibuf) {
@@ -380,8 +402,8 @@ void Renderer::draw(GLuint targetFramebuffer, int widthPx, int heightPx) {
     flushUniforms();
 
     drawFloorGrid();
-    drawVenues();
-    drawModel(sourceTexture);
+    drawVenues(venueSurface, venueWireframe);
+    drawModel(model, sourceTexture);
 
     glBindVertexArray(0);
     glUseProgram(0);
@@ -406,34 +428,39 @@ void Renderer::drawFloorGrid() {
     glDisable(GL_BLEND);
 }
 
-void Renderer::drawVenues() {
+void Renderer::drawVenues(const ModelUniforms& surface, const ModelUniforms& wireframe) {
     if (!venueVbuf_ || !venueIbuf_ || venueIndexCount_ <= 0) {
         return;
     }
-    glUseProgram(uv3dProgram_.id());
     apply(kSolidDepth);
     glBindVertexArray(venueVao_.id());
     bindUniformSlot(kGridParamsBinding, venueGridParamsSlot, sizeof(GridParams));
 
     // The wireframe repeats the surface's depths exactly; pushing the surface back a
     // little lets the lines pass the strict depth test instead of z-fighting.
+    glUseProgram(uv3dProgramFor(surface));
     bindUniformSlot(kModelUniformsBinding, venueSurfaceSlot, sizeof(ModelUniforms));
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
     glDrawElements(GL_TRIANGLES, venueIndexCount_, GL_UNSIGNED_INT, nullptr);
     glDisable(GL_POLYGON_OFFSET_FILL);
 
+    glUseProgram(uv3dProgramFor(wireframe));
     bindUniformSlot(kModelUniformsBinding, venueWireframeSlot, sizeof(ModelUniforms));
     glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
     glDrawElements(GL_TRIANGLES, venueIndexCount_, GL_UNSIGNED_INT, nullptr);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }
 
-void Renderer::drawModel(GLuint sourceTexture) {
+void Renderer::drawModel(const ModelUniforms& uniforms, GLuint sourceTexture) {
     if (!vbuf_ || !ibuf_ || indexCount_ <= 0) {
         return;
     }
-    glUseProgram(uv3dProgram_.id());
+    const GLuint program = uv3dProgramFor(uniforms);
+    if (program == 0) {
+        return;  // the same sources built at start-up; only a lost context gets here
+    }
+    glUseProgram(program);
     apply(kSolidDepth);
     glBindVertexArray(meshVao_.id());
     bindUniformSlot(kModelUniformsBinding, modelSlot, sizeof(ModelUniforms));

@@ -6,6 +6,7 @@
 //
 // Everything runs on the thread whose OpenGL 3.3 core context is current; that
 // context must stay current for every call, including destruction.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -113,6 +114,8 @@ private:
 
     void uploadMesh(const Mesh& mesh, GLVertexArray& vao, GLBuffer& vbuf, GLBuffer& ibuf);
     void rebuildFloorGrid();
+    // The uv3d program for these uniforms; 0 when it cannot be built.
+    GLuint uv3dProgramFor(const ModelUniforms& uniforms, Error* error = nullptr);
     bool ensureOffscreenTargets(int widthPx, int heightPx);
     bool ensurePresentProgram(GLuint targetFramebuffer);
     void writeUniformSlot(int slot, const void* bytes, size_t size);
@@ -120,11 +123,13 @@ private:
     void bindUniformSlot(unsigned int binding, int slot, size_t size);
 
     void drawFloorGrid();
-    void drawVenues();
-    void drawModel(GLuint sourceTexture);
+    void drawVenues(const ModelUniforms& surface, const ModelUniforms& wireframe);
+    void drawModel(const ModelUniforms& uniforms, GLuint sourceTexture);
     void present(GLuint targetFramebuffer, int widthPx, int heightPx);
 
-    GLProgram uv3dProgram_;
+    // uv3d programs by ModelUniforms' mode, faceMode and hideInactive, built on first use.
+    static constexpr int kUv3dVariantCount = 4 * 3 * 2;
+    std::array<GLProgram, kUv3dVariantCount> uv3dPrograms_;
     GLProgram gridProgram_;
     GLProgram presentProgram_;
     std::optional<TargetFormat> presentFormat_;

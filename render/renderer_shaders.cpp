@@ -1,5 +1,7 @@
 #include "render/renderer_shaders.h"
 
+#include <string>
+
 namespace lumbrix::shaders {
 
 // Our projection matrices map depth to 0..1 (the convention the camera code and its
@@ -36,7 +38,7 @@ layout(location = 0) in vec3 position;
 layout(location = 1) in vec2 uv;
 layout(location = 2) in vec3 normal;
 out vec2 vUV;
-out vec3 vNormal;
+out vec3 vNormal;  // for shading to come; the linker drops it while no stage reads it
 
 void uv3d_vs() {
     gl_Position = glClipDepth(model.mvp * vec4(position, 1.0));
@@ -47,25 +49,23 @@ void uv3d_vs() {
 void main() { uv3d_vs(); }
 )";
 
-const char* const kUv3dFragment =
-    "#version 330 core\n"
+// Each combination of mode, faceMode and hideInactive (the ints of ModelUniforms) gets
+// its own program, compiled with UV3D_MODE, UV3D_FACE_MODE and UV3D_HIDE_INACTIVE set to
+// those values. A software rasteriser such as llvmpipe runs every side of a branch
+// under a mask, so one program for all cases would pay for the UV grid, the face test
+// and a discard (which also turns off early depth testing) on every fragment of every
+// frame; a specialised program pays only for what the draw shows.
+const char* const kUv3dFragmentBody =
     LUMBRIX_MODEL_BLOCKS
     R"(
 uniform sampler2D sourceTexture;
 in vec2 vUV;
-in vec3 vNormal;
 out vec4 fragColor;
 
 const vec3 kInactiveGray = vec3(0.35);
 const vec3 kVenueSurface = vec3(0.20, 0.23, 0.28);
 const vec3 kVenueWire = vec3(0.45, 0.55, 0.70);
 const vec3 kUVGridLine = vec3(1.0);
-
-bool isActiveSide() {
-    if (model.faceMode == 1) return gl_FrontFacing;
-    if (model.faceMode == 2) return !gl_FrontFacing;
-    return true;
-}
 
 // Opacity of the UV grid at uv. Lines are kept at least one pixel wide (1.5 pixels of
 // reach always holds a pixel centre) so that a dense grid seen from afar, or a line
@@ -78,29 +78,41 @@ float uvGridCoverage(vec2 uv) {
 }
 
 void uv3d_ps() {
-    // Derivatives are only defined in uniform control flow: take them before branching.
+#if UV3D_MODE == 2
+    fragColor = vec4(kVenueSurface, 1.0);
+#elif UV3D_MODE == 3
+    fragColor = vec4(kVenueWire, 1.0);
+#else
+#if UV3D_MODE == 1
+    // Derivatives are only defined while all fragments of a quad run: before discard.
     float gridCoverage = uvGridCoverage(vUV);
-    if (model.mode == 2) {
-        fragColor = vec4(kVenueSurface, 1.0);
-        return;
-    }
-    if (model.mode == 3) {
-        fragColor = vec4(kVenueWire, 1.0);
-        return;
-    }
-    if (!isActiveSide()) {
-        if (model.hideInactive != 0) discard;
-        fragColor = vec4(kInactiveGray, 1.0);
-        return;
-    }
+#endif
+#if UV3D_FACE_MODE != 0
+    bool activeSide = UV3D_FACE_MODE == 1 ? gl_FrontFacing : !gl_FrontFacing;
+#if UV3D_HIDE_INACTIVE
+    if (!activeSide) discard;
+#endif
+#endif
     // Pictures are stored top row first while v grows upwards.
     vec3 color = texture(sourceTexture, vec2(vUV.x, 1.0 - vUV.y)).rgb;
-    if (model.mode == 1) color = mix(color, kUVGridLine, gridCoverage);
+#if UV3D_MODE == 1
+    color = mix(color, kUVGridLine, gridCoverage);
+#endif
+#if UV3D_FACE_MODE != 0 && !UV3D_HIDE_INACTIVE
+    if (!activeSide) color = kInactiveGray;
+#endif
     fragColor = vec4(color, 1.0);
+#endif
 }
 
 void main() { uv3d_ps(); }
 )";
+
+std::string uv3dFragment(int mode, int faceMode, int hideInactive) {
+    return "#version 330 core\n#define UV3D_MODE " + std::to_string(mode) + "\n#define UV3D_FACE_MODE " +
+           std::to_string(faceMode) + "\n#define UV3D_HIDE_INACTIVE " + std::to_string(hideInactive) + "\n" +
+           kUv3dFragmentBody;
+}
 
 const char* const kGridVertex =
     "#version 330 core\n"
@@ -129,15 +141,11 @@ void main() { grid_ps(); }
 )";
 
 const char* const kPresentVertex = R"(#version 330 core
-out vec2 vUV;
-
 // Two triangles covering the target, made from the vertex index: no buffers needed.
 void present_vs() {
     const vec2 corners[6] = vec2[6](vec2(0.0, 0.0), vec2(1.0, 0.0), vec2(1.0, 1.0),
                                     vec2(0.0, 0.0), vec2(1.0, 1.0), vec2(0.0, 1.0));
-    vec2 corner = corners[gl_VertexID];
-    vUV = corner;
-    gl_Position = vec4(corner * 2.0 - 1.0, 0.0, 1.0);
+    gl_Position = vec4(corners[gl_VertexID] * 2.0 - 1.0, 0.0, 1.0);
 }
 
 void main() { present_vs(); }
@@ -145,13 +153,16 @@ void main() { present_vs(); }
 
 const char* const kPresentFragment = R"(#version 330 core
 uniform sampler2D frame;
-in vec2 vUV;
 out vec4 fragColor;
 
+// The offscreen target always has the drawable's size, so each pixel copies exactly
+// one texel: a fetch by pixel position skips interpolation and filtering, which a
+// software rasteriser would otherwise spend on a million pixels per frame.
 // Opaque on the way out: the blended floor grid leaves alpha below one in the
 // offscreen target, and a compositor would otherwise show the desktop through it.
 void present_ps() {
-    fragColor = vec4(texture(frame, vUV).rgb, 1.0);
+    ivec2 last = textureSize(frame, 0) - 1;
+    fragColor = vec4(texelFetch(frame, min(ivec2(gl_FragCoord.xy), last), 0).rgb, 1.0);
 }
 
 void main() { present_ps(); }

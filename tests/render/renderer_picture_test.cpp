@@ -122,11 +122,18 @@ TEST_P(RendererFaces, ShowPictureOnlyOnTheActiveSide) {
         camera->yaw = kAnglePi;
         ASSERT_GT(camera->eyePosition().x, 0.0f) << "the eye must be behind the square";
     }
-    Pixels screen = drawAndRead();
     const Rgba expected = c.expected == Seen::picture ? orange : c.expected == Seen::gray ? kInactiveGray : kClear;
-    EXPECT_COLOR(screen, 32, 32, expected, 2);
-    EXPECT_COLOR(screen, 20, 44, expected, 2);
-    EXPECT_COLOR(screen, 4, 32, kClear, 1);
+    // With the UV grid on too: one cell per UV unit puts its lines on the square's
+    // border only, so the inside must look the same.
+    renderer->uvGridDensity = 1;
+    for (bool uvGrid : {false, true}) {
+        SCOPED_TRACE(uvGrid ? "with UV grid" : "without UV grid");
+        renderer->showUVGrid = uvGrid;
+        Pixels screen = drawAndRead();
+        EXPECT_COLOR(screen, 32, 32, expected, 2);
+        EXPECT_COLOR(screen, 20, 44, expected, 2);
+        EXPECT_COLOR(screen, 4, 32, kClear, 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
