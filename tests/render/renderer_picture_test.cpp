@@ -244,6 +244,22 @@ TEST_F(RendererPicture, FloorGridIsDrawnUnderneathAndCanBeSwitchedOff) {
     }
 }
 
+TEST_F(RendererPicture, FloorGridNeverHidesGeometryDrawnAfterIt) {
+    // A model lying a hair below the ground plane, seen from above: the grid lines
+    // crossing its middle are nearer the eye but write no depth, so the model covers them.
+    auto floor = std::make_shared<Mesh>();
+    floor->vertices = {test::vertex(-0.5f, -0.001f, -0.5f, 0, 0), test::vertex(0.5f, -0.001f, -0.5f, 1, 0),
+                       test::vertex(0.5f, -0.001f, 0.5f, 1, 1), test::vertex(-0.5f, -0.001f, 0.5f, 0, 1)};
+    floor->indices = {0, 1, 2, 0, 2, 3};
+    renderer->setMesh(floor);  // radius 0.5: grid lines every 0.1, through the middle too
+    camera->pitch = -0.8f;
+    renderer->showFloorGrid = true;
+    Pixels screen = drawAndRead();
+    for (int y = 26; y <= 38; ++y) {
+        for (int x = 26; x <= 38; ++x) EXPECT_COLOR(screen, x, y, kNeutral, 1);
+    }
+}
+
 TEST_F(RendererPicture, CaptureReceivesEachFramesOffscreenTexture) {
     EXPECT_FALSE(renderer->capture().lastFrameTexture().has_value());
     renderer->draw(target->id(), kSize, kSize);
