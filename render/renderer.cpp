@@ -146,6 +146,11 @@ std::optional<Error> Renderer::initialize() {
     if (!grid) return grid.error();
     gridProgram_ = std::move(grid.value());
     bindBlock(gridProgram_.id(), "GridUniforms", kGridUniformsBinding);
+    // The present program is made per target format on the first frames; compiling it
+    // once here makes a broken driver show at start-up like the others.
+    if (auto present = buildNamedProgram("present", shaders::kPresentVertex, shaders::kPresentFragment); !present) {
+        return present.error();
+    }
 
     GLint alignment = 256;
     glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
