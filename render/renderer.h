@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "capture/render_capture.h"
@@ -89,6 +90,8 @@ public:
 
     OrbitCamera& fallbackCamera() { return fallbackCamera_; }
     RenderCapture& capture() { return capture_; }
+    // The last frame drawn as a PNG at `path`; RenderCapture -20 "No frame yet" before one.
+    std::optional<Error> saveScreenshot(const std::string& path) const { return capture_.saveScreenshot(path); }
     // The offscreen colour texture (GL_RGBA8); 0 before the first frame.
     GLuint captureTexture() const { return captureTexture_.id(); }
 

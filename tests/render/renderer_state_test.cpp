@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <string>
 
 #include "render/floor_grid.h"
 #include "test_render_target.h"
@@ -246,6 +252,34 @@ TEST_F(RendererState, FrameWithoutAUsableTargetStillReachesTheCapture) {
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->widthPx, 32);
     EXPECT_EQ(renderer->presentProgramBuildCount(), 0);
+}
+
+TEST_F(RendererState, ScreenshotNeedsAFrameAndHasTheDrawableSize) {
+    char dir[] = "/tmp/lumbrix-renderer-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/shot.png";
+
+    auto early = renderer->saveScreenshot(path);
+    ASSERT_TRUE(early.has_value());
+    EXPECT_EQ(*early, Error("RenderCapture", -20, "No frame yet"));
+
+    drawFrame();
+    auto error = renderer->saveScreenshot(path);
+    ASSERT_FALSE(error.has_value()) << error->description;
+    std::ifstream file(path, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 24u);
+    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 8),
+              (std::vector<unsigned char>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
+    // IHDR: big-endian width and height right after the chunk header.
+    auto be32 = [&](size_t at) {
+        return (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) | (uint32_t(bytes[at + 2]) << 8) |
+               uint32_t(bytes[at + 3]);
+    };
+    EXPECT_EQ(be32(16), 64u);
+    EXPECT_EQ(be32(20), 48u);
+    std::remove(path.c_str());
+    rmdir(dir);
 }
 
 }  // namespace
