@@ -54,7 +54,7 @@ void main() { uv3d_vs(); }
 // those values. A software rasteriser such as llvmpipe runs every side of a branch
 // under a mask, so one program for all cases would pay for the UV grid, the face test
 // and a discard (which also turns off early depth testing) on every fragment of every
-// frame; a specialised program pays only for what the draw shows.
+// frame; a dedicated program pays only for what the draw shows.
 const char* const kUv3dFragmentBody =
     LUMBRIX_MODEL_BLOCKS
     R"(

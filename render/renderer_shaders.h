@@ -7,7 +7,7 @@
 namespace lumbrix::shaders {
 
 extern const char* const kUv3dVertex;
-// The uv3d fragment stage specialised for one combination of ModelUniforms' mode,
+// The uv3d fragment stage dedicated to one combination of ModelUniforms' mode,
 // faceMode and hideInactive.
 std::string uv3dFragment(int mode, int faceMode, int hideInactive);
 extern const char* const kGridVertex;
