@@ -26,9 +26,15 @@
 #include <tiny_obj_loader.h>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "model/obj_loader.h"
 
 namespace {
+
+using lumbrix::bench::jitter;
+using lumbrix::bench::statusFieldKiB;
+using lumbrix::bench::ThroughputReporter;
+using lumbrix::bench::triangleCountFromEnvironment;
 
 constexpr double kMB = 1e6;  // decimal megabytes throughout, also for MB/s
 
@@ -95,15 +101,6 @@ char* putFixed6(char* p, char* end, double value) {
 
 char* putIndex(char* p, char* end, uint64_t value) { return std::to_chars(p, end, value).ptr; }
 
-// Cheap deterministic jitter in [-0.5, 0.5): a regular lattice would print the
-// same few digit patterns over and over, which real scans and sculpts never do.
-double jitter(uint64_t i, uint64_t j, uint64_t salt) {
-    uint64_t h = (i * 0x9E3779B97F4A7C15ull) ^ (j * 0xC2B2AE3D27D4EB4Full) ^ salt;
-    h ^= h >> 31;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 29;
-    return double(h >> 11) / double(uint64_t(1) << 53) - 0.5;
-}
 
 // A rolling floor, Y up as Blender exports it: quads split into two triangles,
 // one vt and one vn per position, so each corner reads "a/a/a".
@@ -352,21 +349,6 @@ struct ChildReport {
     uint64_t hwmAfterKiB = 0;
 };
 
-uint64_t statusFieldKiB(const char* field) {
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) return 0;
-    char line[256];
-    uint64_t value = 0;
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-            value = std::strtoull(line + length + 1, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(status);
-    return value;
-}
 
 struct PeakMeasurement {
     bool ok = false;
@@ -460,53 +442,7 @@ void reportPeakMemory() {
 // ---------------------------------------------------------------------------
 // Console output as usual, plus each benchmark's throughput for the ratio lines.
 
-class ThroughputReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
 
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const auto rate = run.counters.find("bytes_per_second");
-            if (rate == run.counters.end()) continue;
-            // With --benchmark_repetitions the median stands for the family.
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Iteration || median) {
-                Entry& entry = bytesPerSecond_[run.run_name.function_name];
-                if (median || !entry.fromMedian) entry = {rate->second.value, median};
-            }
-        }
-    }
-
-    // 0 when the benchmark did not run or failed.
-    double bytesPerSecond(const std::string& name) const {
-        const auto it = bytesPerSecond_.find(name);
-        return it == bytesPerSecond_.end() ? 0.0 : it->second.value;
-    }
-
-private:
-    struct Entry {
-        double value = 0.0;
-        bool fromMedian = false;
-    };
-    std::map<std::string, Entry> bytesPerSecond_;
-};
-
-bool triangleCountFromEnvironment(uint64_t& triangles) {
-    triangles = 2'000'000;
-    const char* text = std::getenv("LUMBRIX_BENCH_TRIANGLES");
-    if (text == nullptr || *text == '\0') return true;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || value == 0 || value > 1'000'000'000ull) {
-        std::fprintf(stderr, "LUMBRIX_BENCH_TRIANGLES must be a positive integer up to 1e9, got \"%s\"\n", text);
-        return false;
-    }
-    triangles = value;
-    return true;
-}
 
 }  // namespace
 

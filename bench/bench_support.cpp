@@ -1,0 +1,74 @@
+#include "bench/bench_support.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace lumbrix::bench {
+
+double jitter(uint64_t i, uint64_t j, uint64_t salt) {
+    uint64_t h = (i * 0x9E3779B97F4A7C15ull) ^ (j * 0xC2B2AE3D27D4EB4Full) ^ salt;
+    h ^= h >> 31;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+    return double(h >> 11) / double(uint64_t(1) << 53) - 0.5;
+}
+
+uint64_t statusFieldKiB(const char* field) {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return 0;
+    char line[256];
+    uint64_t value = 0;
+    const size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+            value = std::strtoull(line + length + 1, nullptr, 10);
+            break;
+        }
+    }
+    std::fclose(status);
+    return value;
+}
+
+bool triangleCountFromEnvironment(uint64_t& triangles) {
+    triangles = 2'000'000;
+    const char* text = std::getenv("LUMBRIX_BENCH_TRIANGLES");
+    if (text == nullptr || *text == '\0') return true;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value == 0 || value > 1'000'000'000ull) {
+        std::fprintf(stderr, "LUMBRIX_BENCH_TRIANGLES must be a positive integer up to 1e9, got \"%s\"\n", text);
+        return false;
+    }
+    triangles = value;
+    return true;
+}
+
+void ThroughputReporter::ReportRuns(const std::vector<Run>& runs) {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+        if (run.error_occurred) continue;
+        const auto rate = run.counters.find("bytes_per_second");
+        if (rate == run.counters.end()) continue;
+        // With --benchmark_repetitions the median stands for the family.
+        const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+        if (run.run_type == Run::RT_Iteration || median) {
+            Entry& entry = entries_[run.run_name.function_name];
+            if (median || !entry.fromMedian) entry = {rate->second.value, run.GetAdjustedRealTime(), median};
+        }
+    }
+}
+
+double ThroughputReporter::bytesPerSecond(const std::string& name) const {
+    const auto it = entries_.find(name);
+    return it == entries_.end() ? 0.0 : it->second.bytesPerSecond;
+}
+
+double ThroughputReporter::milliseconds(const std::string& name) const {
+    const auto it = entries_.find(name);
+    return it == entries_.end() ? 0.0 : it->second.milliseconds;
+}
+
+}  // namespace lumbrix::bench
