@@ -11,6 +11,7 @@
 #include <limits>
 #include <string>
 
+#include "png_reader.h"
 #include "render/floor_grid.h"
 #include "test_render_target.h"
 
@@ -278,6 +279,23 @@ TEST_F(RendererState, ScreenshotNeedsAFrameAndHasTheDrawableSize) {
     };
     EXPECT_EQ(be32(16), 64u);
     EXPECT_EQ(be32(20), 48u);
+
+    // The file holds exactly the last frame's pixels, upright.
+    const auto frame = renderer->capture().lastFrameTexture();
+    ASSERT_TRUE(frame.has_value());
+    const test::Pixels rendered = test::Pixels::readTexture(frame->name, frame->widthPx, frame->heightPx);
+    const auto decoded = test::decodePng(test::readFileBytes(path));
+    ASSERT_TRUE(decoded) << decoded.error();
+    ASSERT_EQ(decoded->widthPx, 64);
+    ASSERT_EQ(decoded->heightPx, 48);
+    int differing = 0;
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const uint8_t* p = &decoded->rgba[(static_cast<size_t>(y) * 64 + x) * 4];
+            differing += rendered.at(x, y) != test::Rgba{p[0], p[1], p[2], p[3]};
+        }
+    }
+    EXPECT_EQ(differing, 0);
     std::remove(path.c_str());
     rmdir(dir);
 }
