@@ -5,7 +5,46 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <signal.h>
+#include <unistd.h>
+
 namespace lumbrix::bench {
+
+namespace {
+
+// Fixed buffers: the cleanup also runs from a signal handler.
+char g_dir[64] = "";
+char g_file[128] = "";
+
+void removeTemporaryFiles() {
+    // Only async-signal-safe calls.
+    if (g_file[0] != '\0') unlink(g_file);
+    if (g_dir[0] != '\0') rmdir(g_dir);
+}
+
+void onTerminatingSignal(int sig) {
+    removeTemporaryFiles();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+}  // namespace
+
+std::string temporaryVenuePath(const char* name) {
+    std::snprintf(g_dir, sizeof g_dir, "/tmp/lumbrix-bench-XXXXXX");
+    if (mkdtemp(g_dir) == nullptr) {
+        std::perror("mkdtemp");
+        g_dir[0] = '\0';
+        return {};
+    }
+    std::snprintf(g_file, sizeof g_file, "%s/%s", g_dir, name);
+    // LUMBRIX_BENCH_KEEP_FILE=1 leaves the venue file behind for profiling.
+    const char* keep = std::getenv("LUMBRIX_BENCH_KEEP_FILE");
+    if (keep == nullptr || *keep == '\0' || *keep == '0') std::atexit(removeTemporaryFiles);
+    signal(SIGINT, onTerminatingSignal);
+    signal(SIGTERM, onTerminatingSignal);
+    return g_file;
+}
 
 double jitter(uint64_t i, uint64_t j, uint64_t salt) {
     uint64_t h = (i * 0x9E3779B97F4A7C15ull) ^ (j * 0xC2B2AE3D27D4EB4Full) ^ salt;

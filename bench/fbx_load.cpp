@@ -9,7 +9,6 @@
 // count (default 2M); LUMBRIX_BENCH_KEEP_FILE=1 keeps the generated file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -44,24 +43,6 @@ using lumbrix::bench::ThroughputReporter;
 using lumbrix::bench::triangleCountFromEnvironment;
 
 constexpr double kMB = 1e6;  // decimal megabytes throughout, also for MB/s
-
-// ---------------------------------------------------------------------------
-// The temporary folder and file, removed however the program ends.
-
-char g_dir[64] = "";
-char g_file[96] = "";
-
-void removeTemporaryFiles() {
-    // Only async-signal-safe calls: this also runs from the signal handler.
-    if (g_file[0] != '\0') unlink(g_file);
-    if (g_dir[0] != '\0') rmdir(g_dir);
-}
-
-void onTerminatingSignal(int sig) {
-    removeTemporaryFiles();
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
 
 // ---------------------------------------------------------------------------
 // The generated venue.
@@ -550,18 +531,8 @@ int main(int argc, char** argv) {
     VenueFile venue;
     venue.label = "venue";
     if (!triangleCountFromEnvironment(venue.triangles)) return 1;
-    std::snprintf(g_dir, sizeof g_dir, "/tmp/lumbrix-bench-XXXXXX");
-    if (mkdtemp(g_dir) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    std::snprintf(g_file, sizeof g_file, "%s/venue.fbx", g_dir);
-    // LUMBRIX_BENCH_KEEP_FILE=1 leaves the venue file behind for profiling.
-    const char* keep = std::getenv("LUMBRIX_BENCH_KEEP_FILE");
-    if (keep == nullptr || *keep == '\0' || *keep == '0') std::atexit(removeTemporaryFiles);
-    signal(SIGINT, onTerminatingSignal);
-    signal(SIGTERM, onTerminatingSignal);
-    venue.path = g_file;
+    venue.path = lumbrix::bench::temporaryVenuePath("venue.fbx");
+    if (venue.path.empty()) return 1;
     if (!writeVenue(venue)) return 1;
     venue.label = "venue_" + std::to_string(venue.triangles / 1000) + "k";
     files.push_back(venue);

@@ -5,7 +5,6 @@
 // LUMBRIX_BENCH_KEEP_FILE=1 keeps the generated file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,24 +36,6 @@ using lumbrix::bench::ThroughputReporter;
 using lumbrix::bench::triangleCountFromEnvironment;
 
 constexpr double kMB = 1e6;  // decimal megabytes throughout, also for MB/s
-
-// ---------------------------------------------------------------------------
-// The temporary folder and file, removed however the program ends.
-
-char g_dir[64] = "";
-char g_file[96] = "";
-
-void removeTemporaryFiles() {
-    // Only async-signal-safe calls: this also runs from the signal handler.
-    if (g_file[0] != '\0') unlink(g_file);
-    if (g_dir[0] != '\0') rmdir(g_dir);
-}
-
-void onTerminatingSignal(int sig) {
-    removeTemporaryFiles();
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
 
 // ---------------------------------------------------------------------------
 // The venue file.
@@ -451,18 +432,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (!triangleCountFromEnvironment(g_venue.triangles)) return 1;
 
-    std::snprintf(g_dir, sizeof g_dir, "/tmp/lumbrix-bench-XXXXXX");
-    if (mkdtemp(g_dir) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    std::snprintf(g_file, sizeof g_file, "%s/venue.obj", g_dir);
-    // LUMBRIX_BENCH_KEEP_FILE=1 leaves the venue file behind for profiling.
-    const char* keep = std::getenv("LUMBRIX_BENCH_KEEP_FILE");
-    if (keep == nullptr || *keep == '\0' || *keep == '0') std::atexit(removeTemporaryFiles);
-    signal(SIGINT, onTerminatingSignal);
-    signal(SIGTERM, onTerminatingSignal);
-    g_venue.path = g_file;
+    g_venue.path = lumbrix::bench::temporaryVenuePath("venue.obj");
+    if (g_venue.path.empty()) return 1;
 
     if (!writeVenue(g_venue)) return 1;
     std::printf("OBJ load: %s, %llu triangles, %llu positions, %.1f MB; warm page cache (the file was just written)\n",
