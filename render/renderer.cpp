@@ -426,7 +426,10 @@ void Renderer::drawFloorGrid() {
     apply(kGridDepth);
     glEnable(GL_BLEND);
     glBlendEquation(GL_FUNC_ADD);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    // Alpha accumulates as coverage, so an opaque background stays opaque under the
+    // lines: the capture texture, the screenshots and the copy to the window all see
+    // alpha one, as on screen.
+    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     bindUniformSlot(kGridUniformsBinding, gridSlot, sizeof(Float4x4));
     glBindVertexArray(gridVao_.id());
     glDrawArrays(GL_LINES, 0, gridVertexCount_);
@@ -530,6 +533,19 @@ bool Renderer::ensurePresentProgram(GLuint targetFramebuffer) {
 
 void Renderer::present(GLuint targetFramebuffer, int widthPx, int heightPx) {
     if (!ensurePresentProgram(targetFramebuffer)) {
+        return;
+    }
+    // A same-size, single-sample window gets a framebuffer blit: the same pixels as the
+    // two-triangle pass (the offscreen frame is opaque when the clear colour is), at
+    // memory-copy cost instead of a shaded full-screen pass, which on a software
+    // rasteriser is a tenth of the frame.
+    const bool opaqueFrame = clearColor.w >= 1.0f;
+    if (opaqueFrame && presentFormat_->samples == 0 && widthPx == targetWidthPx_ && heightPx == targetHeightPx_) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, offscreenFramebuffer_.id());
+        glBlitFramebuffer(0, 0, targetWidthPx_, targetHeightPx_, 0, 0, widthPx, heightPx, GL_COLOR_BUFFER_BIT,
+                          GL_NEAREST);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, targetFramebuffer);
+        ++blitPresentCount_;
         return;
     }
     glViewport(0, 0, std::max(widthPx, 1), std::max(heightPx, 1));

@@ -99,6 +99,8 @@ public:
     // that changes nothing adds none.
     uint64_t uploadCount() const { return uploadCount_; }
     int presentProgramBuildCount() const { return presentProgramBuildCount_; }
+    // Frames copied to the window with a blit rather than the two-triangle pass.
+    uint64_t blitPresentCount() const { return blitPresentCount_; }
 
 private:
     // What the present program was made for; a change of target rebuilds it.
@@ -137,6 +139,7 @@ private:
     GLProgram presentProgram_;
     std::optional<TargetFormat> presentFormat_;
     int presentProgramBuildCount_ = 0;
+    uint64_t blitPresentCount_ = 0;
 
     std::shared_ptr<const Mesh> mesh_;
     GLVertexArray meshVao_;

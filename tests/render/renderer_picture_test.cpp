@@ -260,6 +260,55 @@ TEST_F(RendererPicture, FloorGridNeverHidesGeometryDrawnAfterIt) {
     }
 }
 
+TEST_F(RendererPicture, WindowShowsExactlyTheOpaqueCaptureWhicheverWayItIsCopied) {
+    camera->pitch = -0.8f;  // blended grid lines over the background and the picture
+    renderer->showFloorGrid = true;
+    renderer->textureSource = FakeTextureSource::solid({255, 0, 0, 255});
+    renderer->setMesh(test::facingSquare());
+    const uint64_t blitsBefore = renderer->blitPresentCount();
+    Pixels screen = drawAndRead();
+    EXPECT_EQ(renderer->blitPresentCount(), blitsBefore + 1) << "a same-size single-sample window is blitted";
+    Pixels captured = Pixels::readTexture(renderer->captureTexture(), kSize, kSize);
+    int gridPixels = 0;
+    for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) {
+            ASSERT_EQ(captured.at(x, y)[3], 255) << "capture alpha at " << x << ", " << y;
+            ASSERT_EQ(screen.at(x, y), captured.at(x, y)) << x << ", " << y;
+            gridPixels += test::near(captured.at(x, y), kClear, 2) ? 0 : 1;
+        }
+    }
+    ASSERT_GT(gridPixels, kSize * 4) << "the frame must have grid lines for this to mean anything";
+
+    // A multisampled window cannot take a blit from a single-sample frame: the
+    // two-triangle pass draws it, and the resolved pixels are the same.
+    GLFramebuffer multisampled = GLFramebuffer::generate();
+    GLRenderbuffer samples = GLRenderbuffer::generate();
+    glBindRenderbuffer(GL_RENDERBUFFER, samples.id());
+    glRenderbufferStorageMultisample(GL_RENDERBUFFER, 4, GL_RGBA8, kSize, kSize);
+    glBindFramebuffer(GL_FRAMEBUFFER, multisampled.id());
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, samples.id());
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    renderer->draw(multisampled.id(), kSize, kSize);
+    EXPECT_EQ(renderer->blitPresentCount(), blitsBefore + 1);
+    WindowTarget resolved(kSize, kSize);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, multisampled.id());
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolved.id());
+    glBlitFramebuffer(0, 0, kSize, kSize, 0, 0, kSize, kSize, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    Pixels drawn = Pixels::read(resolved.id(), kSize, kSize);
+    for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) ASSERT_EQ(drawn.at(x, y), captured.at(x, y)) << x << ", " << y;
+    }
+
+    // A see-through clear colour leaves the frame translucent; the window still gets
+    // opaque pixels, through the two-triangle pass.
+    renderer->clearColor = {0.1f, 0.1f, 0.1f, 0.25f};
+    Pixels translucent = drawAndRead();
+    EXPECT_EQ(renderer->blitPresentCount(), blitsBefore + 1);
+    EXPECT_EQ(translucent.at(0, 0)[3], 255);
+    EXPECT_COLOR(translucent, 0, 0, kClear, 1);
+}
+
 TEST_F(RendererPicture, CaptureReceivesEachFramesOffscreenTexture) {
     EXPECT_FALSE(renderer->capture().lastFrameTexture().has_value());
     renderer->draw(target->id(), kSize, kSize);
