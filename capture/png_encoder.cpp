@@ -6,7 +6,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
-#include "capture/ffmpeg_handles.h"
+#include "platform/media/ffmpeg_handles.h"
 #include "capture/render_capture.h"
 
 namespace lumbrix {

@@ -9,7 +9,7 @@ extern "C" {
 #include <fstream>
 #include <iterator>
 
-#include "capture/ffmpeg_handles.h"
+#include "platform/media/ffmpeg_handles.h"
 
 namespace lumbrix::test {
 

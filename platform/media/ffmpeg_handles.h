@@ -1,8 +1,11 @@
 #pragma once
-// Owners for the FFmpeg objects the capture makes, so every early return frees them.
+// Owners for the FFmpeg objects that capture and sources make, so every early return
+// frees them. Users link the FFmpeg libraries whose owners they use.
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/frame.h>
+#include <libswscale/swscale.h>
 }
 
 #include <memory>
@@ -19,8 +22,17 @@ struct PacketDeleter {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct ScaleContextDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using ScaleContextPtr = std::unique_ptr<SwsContext, ScaleContextDeleter>;
 
 }  // namespace lumbrix

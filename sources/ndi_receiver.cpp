@@ -1,0 +1,336 @@
+#include "sources/ndi_receiver.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace lumbrix {
+
+namespace {
+
+// The receiver's diagnostics are console lines that users and scripts read as they are.
+void printLine(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+struct NDIReceiver::Shared {
+    std::shared_ptr<MainQueue> mainQueue;
+    std::weak_ptr<NDIReceiver> owner;  // published fields are reached only through this
+
+    // Set on the main thread while no worker runs; read-only for the workers.
+    std::shared_ptr<const NDIRuntime> runtime;
+
+    // Created and destroyed on the main thread only while the discovery worker is
+    // stopped; read by the worker.
+    std::atomic<NDIlib_find_instance_t> finder{nullptr};
+    // The finder's source array stays valid only until the next get_current_sources
+    // call, and the worker and connect() both make that call: whoever reads the array
+    // holds this from the call until its last use of the array.
+    std::mutex sourceListMutex;
+
+    // The capture loop goes on while `running` and while `receiver` is still its own
+    // handle. Whoever clears `running` joins the loop before destroying the handle.
+    std::atomic<bool> running{false};
+    std::atomic<NDIlib_recv_instance_t> receiver{nullptr};
+
+    mutable std::mutex frameLock;  // guards latestFrame
+    std::optional<VideoFrame> latestFrame;
+
+    std::mutex discoveryMutex;  // guards discoveryStop, refreshRequested
+    std::condition_variable discoveryWake;
+    bool discoveryStop = false;
+    bool refreshRequested = false;
+
+    void post(std::function<void(NDIReceiver&)> change) {
+        mainQueue->post([weak = owner, change = std::move(change)] {
+            if (auto self = weak.lock()) {
+                change(*self);
+                self->notifyChanged();
+            }
+        });
+    }
+
+    void refresh() {
+        const NDIlib_find_instance_t currentFinder = finder.load();
+        if (currentFinder == nullptr) {
+            return;
+        }
+        const NDIRuntimeFunctions& api = runtime->api();
+        api.findWaitForSources(currentFinder, kRefreshWaitMs);
+        std::vector<std::string> names;
+        uint32_t count = 0;
+        bool listed = false;
+        {
+            std::lock_guard lock(sourceListMutex);
+            const NDIlib_source_t* list = api.findGetCurrentSources(currentFinder, &count);
+            listed = list != nullptr;
+            for (uint32_t i = 0; listed && i < count; ++i) {
+                if (list[i].p_ndi_name != nullptr) {
+                    names.emplace_back(list[i].p_ndi_name);
+                }
+            }
+        }
+        if (!listed) {
+            post([](NDIReceiver& self) {
+                self.sources_.clear();
+                self.selectedIndex_ = -1;
+            });
+            return;
+        }
+        // The selection is an index into the runtime's list, null names included, so
+        // it is checked against that count rather than the names kept.
+        post([names = std::move(names), count](NDIReceiver& self) {
+            self.sources_ = names;
+            if (count == 0 || self.selectedIndex_ >= static_cast<int64_t>(count)) {
+                self.selectedIndex_ = -1;
+            }
+        });
+    }
+
+    static void captureLoop(std::shared_ptr<Shared> shared, NDIlib_recv_instance_t handle) {
+        const NDIRuntimeFunctions& api = shared->runtime->api();
+        NDIlib_video_frame_v2_t frame;
+        std::memset(&frame, 0, sizeof frame);
+        FrameSize published;
+        while (shared->running.load()) {
+            if (shared->receiver.load() != handle) {
+                break;
+            }
+            if (api.recvCaptureV2(handle, &frame, nullptr, nullptr, kCaptureTimeoutMs) != NDIlib_frame_type_video) {
+                continue;
+            }
+            // A stride shorter than a row of pixels would make the upload read past
+            // the copied bytes: such a frame is dropped rather than trusted.
+            if (frame.p_data != nullptr && frame.xres > 0 && frame.yres > 0 && frame.line_stride_in_bytes > 0 &&
+                static_cast<int64_t>(frame.line_stride_in_bytes) >= int64_t{4} * frame.xres) {
+                VideoFrame received;
+                received.width = frame.xres;
+                received.height = frame.yres;
+                received.stride = frame.line_stride_in_bytes;
+                auto bytes = std::make_shared_for_overwrite<uint8_t[]>(received.byteCount());
+                std::memcpy(bytes.get(), frame.p_data, received.byteCount());
+                received.data = std::move(bytes);
+                std::optional<VideoFrame> previous;
+                {
+                    std::lock_guard lock(shared->frameLock);
+                    previous = std::exchange(shared->latestFrame, std::move(received));
+                }
+                // Only a change is worth a trip to the main thread; the value is the same.
+                FrameSize size{static_cast<double>(frame.xres), static_cast<double>(frame.yres)};
+                if (size != published) {
+                    published = size;
+                    shared->post([size](NDIReceiver& self) { self.lastFrameSize_ = size; });
+                }
+            }
+            api.recvFreeVideoV2(handle, &frame);
+            std::memset(&frame, 0, sizeof frame);
+        }
+    }
+};
+
+std::shared_ptr<NDIReceiver> NDIReceiver::create(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime) {
+    std::shared_ptr<NDIReceiver> receiver(new NDIReceiver(std::move(mainQueue), std::move(loadRuntime)));
+    receiver->shared_->owner = receiver;
+    return receiver;
+}
+
+NDIReceiver::NDIReceiver(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime)
+    : mainQueue_(std::move(mainQueue)),
+      loadRuntime_(loadRuntime ? std::move(loadRuntime) : RuntimeLoader(&NDIRuntime::loadFromEnvironment)),
+      shared_(std::make_shared<Shared>()) {
+    shared_->mainQueue = mainQueue_;
+}
+
+NDIReceiver::~NDIReceiver() { shutdown(); }
+
+std::optional<VideoFrame> NDIReceiver::latestFrame() const {
+    std::lock_guard lock(shared_->frameLock);
+    return shared_->latestFrame;
+}
+
+void NDIReceiver::notifyChanged() {
+    if (changed_) {
+        changed_();
+    }
+}
+
+void NDIReceiver::publish(std::function<void(NDIReceiver&)> change) { shared_->post(std::move(change)); }
+
+void NDIReceiver::startDiscovery() {
+    mainQueue_->post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->startDiscoveryNow();
+        }
+    });
+}
+
+void NDIReceiver::startDiscoveryNow() {
+    if (!shared_->runtime) {
+        auto loaded = loadRuntime_();
+        if (!loaded) {
+            runtimeStatus_ = NDIRuntimeStatus::missing;
+            runtimeProblem_ = loaded.error().explanation();
+            printLine(runtimeProblem_);
+            printLine("❌ NDIlib_initialize failed");
+            notifyChanged();
+            return;
+        }
+        shared_->runtime = loaded.value();
+        runtimeStatus_ = NDIRuntimeStatus::loaded;
+        runtimeProblem_.clear();
+        notifyChanged();
+    }
+    const NDIRuntimeFunctions& api = shared_->runtime->api();
+    if (!api.initialize()) {
+        printLine("❌ NDIlib_initialize failed");
+        return;
+    }
+    initialized_ = true;
+    if (const char* version = api.version()) {
+        printLine(std::string("✅ NDIlib_initialize OK, version: ") + version);
+    }
+    if (shared_->finder.load() == nullptr) {
+        NDIlib_find_create_t settings{};
+        settings.show_local_sources = true;
+        settings.p_groups = nullptr;
+        settings.p_extra_ips = nullptr;
+        NDIlib_find_instance_t finder = api.findCreateV2(&settings);
+        if (finder == nullptr) {
+            printLine("❌ NDIlib_find_create_v2 failed");
+            return;
+        }
+        shared_->finder.store(finder);
+    }
+    stopDiscoveryWorker();
+    startDiscoveryWorker();
+}
+
+// The repeating 1.0 s timer and the queue its ticks dispatch to, in one worker. Its
+// first refresh runs at once, so the GUI never waits out the 500 ms finder wait.
+void NDIReceiver::startDiscoveryWorker() {
+    {
+        std::lock_guard lock(shared_->discoveryMutex);
+        shared_->discoveryStop = false;
+        shared_->refreshRequested = false;
+    }
+    discoveryWorker_ = std::thread([shared = shared_] {
+        std::unique_lock lock(shared->discoveryMutex);
+        while (!shared->discoveryStop) {
+            shared->refreshRequested = false;
+            lock.unlock();
+            shared->refresh();
+            lock.lock();
+            shared->discoveryWake.wait_for(lock, kDiscoveryInterval,
+                                           [&] { return shared->discoveryStop || shared->refreshRequested; });
+        }
+    });
+}
+
+void NDIReceiver::stopDiscoveryWorker() {
+    if (!discoveryWorker_.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard lock(shared_->discoveryMutex);
+        shared_->discoveryStop = true;
+    }
+    shared_->discoveryWake.notify_all();
+    discoveryWorker_.join();
+}
+
+void NDIReceiver::refreshSources() { shared_->refresh(); }
+
+void NDIReceiver::requestRefresh() {
+    if (!discoveryWorker_.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard lock(shared_->discoveryMutex);
+        shared_->refreshRequested = true;
+    }
+    shared_->discoveryWake.notify_all();
+}
+
+void NDIReceiver::stopCaptureLoop() {
+    shared_->running.store(false);
+    if (captureLoop_.joinable()) {
+        captureLoop_.join();
+    }
+}
+
+void NDIReceiver::connect(int index) {
+    const NDIlib_find_instance_t finder = shared_->finder.load();
+    if (finder == nullptr) {
+        printLine("❌ Finder not started. Call startDiscovery() first.");
+        return;
+    }
+    stopCaptureLoop();
+    const NDIRuntimeFunctions& api = shared_->runtime->api();
+    api.findWaitForSources(finder, kConnectWaitMs);
+
+    std::lock_guard listLock(shared_->sourceListMutex);
+    uint32_t count = 0;
+    const NDIlib_source_t* list = api.findGetCurrentSources(finder, &count);
+    if (list == nullptr || count == 0) {
+        printLine("❌ No NDI sources found");
+        return;
+    }
+    if (static_cast<uint32_t>(index) >= count) {
+        printLine("❌ connect(index:) out of range, index=" + std::to_string(index) + ", count=" + std::to_string(count));
+        return;
+    }
+    if (NDIlib_recv_instance_t old = shared_->receiver.exchange(nullptr)) {
+        api.recvDestroy(old);
+    }
+    NDIlib_recv_create_v3_t settings{};
+    settings.source_to_connect_to = list[index];
+    settings.color_format = NDIlib_recv_color_format_BGRX_BGRA;
+    settings.bandwidth = NDIlib_recv_bandwidth_highest;
+    settings.allow_video_fields = false;
+    settings.p_ndi_recv_name = nullptr;
+    NDIlib_recv_instance_t handle = api.recvCreateV3(&settings);
+    if (handle == nullptr) {
+        printLine("❌ NDIlib_recv_create_v3 failed");
+        return;
+    }
+    shared_->receiver.store(handle);
+    selectedIndex_ = index;
+    notifyChanged();
+    shared_->running.store(true);
+    captureLoop_ = std::thread(&Shared::captureLoop, shared_, handle);
+}
+
+void NDIReceiver::shutdown() {
+    stopDiscoveryWorker();
+    stopCaptureLoop();
+    if (shared_->runtime) {
+        const NDIRuntimeFunctions& api = shared_->runtime->api();
+        if (NDIlib_recv_instance_t handle = shared_->receiver.exchange(nullptr)) {
+            api.recvDestroy(handle);
+        }
+        if (NDIlib_find_instance_t finder = shared_->finder.exchange(nullptr)) {
+            api.findDestroy(finder);
+        }
+        // Balanced with the initialisations: a runtime that was never started is not
+        // asked to shut down.
+        if (initialized_) {
+            api.destroy();
+            initialized_ = false;
+        }
+    }
+    {
+        std::lock_guard lock(shared_->frameLock);
+        shared_->latestFrame.reset();
+    }
+    publish([](NDIReceiver& self) {
+        self.sources_.clear();
+        self.selectedIndex_ = -1;
+        self.lastFrameSize_ = FrameSize{};
+    });
+}
+
+}  // namespace lumbrix

@@ -1,0 +1,110 @@
+#pragma once
+// Finds NDI senders on the network, connects to one and keeps its newest video frame for
+// the GL upload (NDITextureSource) and the preview. The runtime does the network work;
+// this class fixes which calls are made, with which settings, on which threads.
+//
+// Threads: everything public runs on the main thread (the one that drains `mainQueue`),
+// except latestFrame(), which any thread may call. Discovery refreshes run on a worker
+// of their own, the capture loop on another; both report to the main thread through
+// `mainQueue`, and the published fields change only there.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/main_queue.h"
+#include "sources/ndi_runtime.h"
+#include "sources/video_frame.h"
+
+namespace lumbrix {
+
+struct FrameSize {
+    double width = 0.0;
+    double height = 0.0;
+    bool operator==(const FrameSize&) const = default;
+};
+
+enum class NDIRuntimeStatus {
+    notTried,  // discovery never started
+    loaded,
+    missing,  // no runtime could be loaded: runtimeProblem() says what was tried
+};
+
+class NDIReceiver : public std::enable_shared_from_this<NDIReceiver> {
+public:
+    using RuntimeLoader = std::function<Expected<std::shared_ptr<const NDIRuntime>, NDIRuntimeLoadFailure>()>;
+
+    static constexpr std::chrono::milliseconds kDiscoveryInterval{1000};
+    static constexpr uint32_t kRefreshWaitMs = 500;
+    static constexpr uint32_t kConnectWaitMs = 200;
+    static constexpr uint32_t kCaptureTimeoutMs = 1000;
+
+    // `loadRuntime` defaults to NDIRuntime::loadFromEnvironment.
+    static std::shared_ptr<NDIReceiver> create(std::shared_ptr<MainQueue> mainQueue,
+                                               RuntimeLoader loadRuntime = {});
+    ~NDIReceiver();
+    NDIReceiver(const NDIReceiver&) = delete;
+    NDIReceiver& operator=(const NDIReceiver&) = delete;
+
+    // Loads the runtime if need be, initialises it, makes the finder and starts the
+    // 1.0 s refresh timer. The work itself is posted to the main queue.
+    void startDiscovery();
+    // One refresh: waits up to 500 ms for the sender list to change, then publishes it
+    // through the main queue. Blocks the caller; any thread.
+    void refreshSources();
+    // The same, on the discovery worker, for the panel's button: never blocks the GUI.
+    void requestRefresh();
+    // Connects to the sender at `index` of the runtime's current list, replacing any
+    // earlier connection. Results and problems are console lines.
+    void connect(int index);
+    // Stops everything and releases the runtime; startDiscovery may be called again.
+    void shutdown();
+
+    // Published state (main thread).
+    const std::vector<std::string>& sources() const { return sources_; }
+    int selectedIndex() const { return selectedIndex_; }
+    FrameSize lastFrameSize() const { return lastFrameSize_; }
+    NDIRuntimeStatus runtimeStatus() const { return runtimeStatus_; }
+    const std::string& runtimeProblem() const { return runtimeProblem_; }
+    // Called on the main thread after any published field changed.
+    void setChangeHandler(std::function<void()> handler) { changed_ = std::move(handler); }
+
+    // The newest frame (its bytes shared, not copied); any thread.
+    std::optional<VideoFrame> latestFrame() const;
+
+private:
+    struct Shared;
+
+    NDIReceiver(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime);
+    void startDiscoveryNow();
+    void startDiscoveryWorker();
+    void stopDiscoveryWorker();
+    void stopCaptureLoop();
+    void publish(std::function<void(NDIReceiver&)> change);
+    void notifyChanged();
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    RuntimeLoader loadRuntime_;
+    // Everything the worker threads touch lives here, so a worker never keeps the
+    // receiver itself alive (its destructor would then run on that worker).
+    std::shared_ptr<Shared> shared_;
+
+    std::vector<std::string> sources_;
+    int selectedIndex_ = -1;
+    FrameSize lastFrameSize_;
+    NDIRuntimeStatus runtimeStatus_ = NDIRuntimeStatus::notTried;
+    std::string runtimeProblem_;
+    std::function<void()> changed_;
+
+    std::thread discoveryWorker_;
+    std::thread captureLoop_;
+    bool initialized_ = false;  // an NDIlib_initialize succeeded since the last shutdown
+};
+
+}  // namespace lumbrix
