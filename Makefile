@@ -1,12 +1,13 @@
 # Entry point for users and CI. `make test` is all a fresh Debian 12 machine needs.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CORPUS     ?= $(abspath ../shared/corpus)
 
-.PHONY: all deps configure build test asan-test fuzz fuzz-build bench clean
+.PHONY: all deps configure build test asan-test tsan-test fuzz fuzz-build bench clean
 
 all: build
 
@@ -28,6 +29,14 @@ asan-test: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE gui
 
+# The threaded code (NDI discovery and capture, the main-queue hand-over) under
+# ThreadSanitizer, against the fake NDI runtime.
+TSAN_TARGETS = ndi_tests fake_ndi_tests platform_tests
+tsan-test: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRIX_TSAN=ON -DLUMBRIX_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L "ndi|platform$$"
+
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRIX_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
@@ -37,6 +46,9 @@ fuzz: fuzz-build
 
 bench: build
 	$(BUILD)/bin/bench_obj_load
+	$(BUILD)/bin/bench_fbx_load
+	$(BUILD)/bin/bench_render_frame
+	$(BUILD)/bin/bench_ndi_upload
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

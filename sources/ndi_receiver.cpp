@@ -104,9 +104,11 @@ struct NDIReceiver::Shared {
                 continue;
             }
             // A stride shorter than a row of pixels would make the upload read past
-            // the copied bytes: such a frame is dropped rather than trusted.
+            // the copied bytes, and BGRA rows come in whole pixels: anything else is
+            // dropped rather than trusted.
             if (frame.p_data != nullptr && frame.xres > 0 && frame.yres > 0 && frame.line_stride_in_bytes > 0 &&
-                static_cast<int64_t>(frame.line_stride_in_bytes) >= int64_t{4} * frame.xres) {
+                static_cast<int64_t>(frame.line_stride_in_bytes) >= int64_t{4} * frame.xres &&
+                frame.line_stride_in_bytes % 4 == 0) {
                 VideoFrame received;
                 received.width = frame.xres;
                 received.height = frame.yres;
