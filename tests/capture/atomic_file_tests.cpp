@@ -14,7 +14,7 @@
 
 #include "error_printer.h"
 #include "png_reader.h"
-#include "temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace lumbrix {
 namespace {

@@ -17,7 +17,7 @@
 #include "platform/gl/gl_object.h"
 #include "platform/headless_gl_context.h"
 #include "png_reader.h"
-#include "temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace lumbrix {
 namespace {

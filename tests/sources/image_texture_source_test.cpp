@@ -27,6 +27,7 @@ extern "C" {
 #include "platform/gl/gl_object.h"
 #include "platform/headless_gl_context.h"
 #include "platform/media/ffmpeg_handles.h"
+#include "tests/support/temp_folder.h"
 
 namespace lumbrix {
 namespace {
@@ -47,25 +48,6 @@ std::string describe(const Rgba& c) {
     }
     return ::testing::AssertionSuccess();
 }
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumbrix-image-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    bool ok() const { return !path_.empty(); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -216,7 +198,7 @@ protected:
 
 private:
     std::optional<HeadlessGLContext> context_;
-    TempFolder folder_;
+    test::TempFolder folder_;
 };
 
 TEST_F(ImageTextureSourceTest, PngComesOutUprightWithExactChannelValues) {

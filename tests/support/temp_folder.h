@@ -12,7 +12,7 @@ namespace lumbrix::test {
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumbrix-capture-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "lumbrix-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
     TempFolder(const TempFolder&) = delete;
