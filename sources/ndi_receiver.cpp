@@ -1,21 +1,11 @@
 #include "sources/ndi_receiver.h"
 
-#include <cstdio>
+#include "platform/console_line.h"
+
 #include <cstring>
 #include <utility>
 
 namespace lumbrix {
-
-namespace {
-
-// The receiver's diagnostics are console lines that users and scripts read as they are.
-void printLine(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-}  // namespace
 
 struct NDIReceiver::Shared {
     std::shared_ptr<MainQueue> mainQueue;
@@ -176,8 +166,8 @@ void NDIReceiver::startDiscoveryNow() {
         if (!loaded) {
             runtimeStatus_ = NDIRuntimeStatus::missing;
             runtimeProblem_ = loaded.error().explanation();
-            printLine(runtimeProblem_);
-            printLine("❌ NDIlib_initialize failed");
+            printConsoleLine(runtimeProblem_);
+            printConsoleLine("❌ NDIlib_initialize failed");
             notifyChanged();
             return;
         }
@@ -188,12 +178,12 @@ void NDIReceiver::startDiscoveryNow() {
     }
     const NDIRuntimeFunctions& api = shared_->runtime->api();
     if (!api.initialize()) {
-        printLine("❌ NDIlib_initialize failed");
+        printConsoleLine("❌ NDIlib_initialize failed");
         return;
     }
     initialized_ = true;
     if (const char* version = api.version()) {
-        printLine(std::string("✅ NDIlib_initialize OK, version: ") + version);
+        printConsoleLine(std::string("✅ NDIlib_initialize OK, version: ") + version);
     }
     if (shared_->finder.load() == nullptr) {
         NDIlib_find_create_t settings{};
@@ -202,7 +192,7 @@ void NDIReceiver::startDiscoveryNow() {
         settings.p_extra_ips = nullptr;
         NDIlib_find_instance_t finder = api.findCreateV2(&settings);
         if (finder == nullptr) {
-            printLine("❌ NDIlib_find_create_v2 failed");
+            printConsoleLine("❌ NDIlib_find_create_v2 failed");
             return;
         }
         shared_->finder.store(finder);
@@ -267,7 +257,7 @@ void NDIReceiver::stopCaptureLoop() {
 void NDIReceiver::connect(int index) {
     const NDIlib_find_instance_t finder = shared_->finder.load();
     if (finder == nullptr) {
-        printLine("❌ Finder not started. Call startDiscovery() first.");
+        printConsoleLine("❌ Finder not started. Call startDiscovery() first.");
         return;
     }
     stopCaptureLoop();
@@ -278,11 +268,11 @@ void NDIReceiver::connect(int index) {
     uint32_t count = 0;
     const NDIlib_source_t* list = api.findGetCurrentSources(finder, &count);
     if (list == nullptr || count == 0) {
-        printLine("❌ No NDI sources found");
+        printConsoleLine("❌ No NDI sources found");
         return;
     }
     if (static_cast<uint32_t>(index) >= count) {
-        printLine("❌ connect(index:) out of range, index=" + std::to_string(index) + ", count=" + std::to_string(count));
+        printConsoleLine("❌ connect(index:) out of range, index=" + std::to_string(index) + ", count=" + std::to_string(count));
         return;
     }
     if (NDIlib_recv_instance_t old = shared_->receiver.exchange(nullptr)) {
@@ -296,7 +286,7 @@ void NDIReceiver::connect(int index) {
     settings.p_ndi_recv_name = nullptr;
     NDIlib_recv_instance_t handle = api.recvCreateV3(&settings);
     if (handle == nullptr) {
-        printLine("❌ NDIlib_recv_create_v3 failed");
+        printConsoleLine("❌ NDIlib_recv_create_v3 failed");
         return;
     }
     shared_->receiver.store(handle);

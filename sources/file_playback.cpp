@@ -1,0 +1,634 @@
+#include "sources/file_playback.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "platform/media/ffmpeg_handles.h"
+
+namespace lumbrix {
+
+namespace {
+
+int64_t steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct ResamplerDeleter {
+    void operator()(SwrContext* context) const { swr_free(&context); }
+};
+using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
+
+struct DictionaryOwner {
+    AVDictionary* dictionary = nullptr;
+    ~DictionaryOwner() { av_dict_free(&dictionary); }
+};
+
+// Half a second of sound between the decoder and the device: enough to ride out a slow
+// video frame, little enough that a seek is heard at once.
+constexpr double kSoundRingSeconds = 0.5;
+
+}  // namespace
+
+struct FilePlayback::Stream {
+    FormatContextPtr format;
+    CodecContextPtr video;
+    CodecContextPtr audio;
+    ScaleContextPtr scaler;
+    ResamplerPtr resampler;
+    int64_t startTime = 0;  // AV_TIME_BASE units: the container's first timestamp
+    AVRational videoTimeBase{1, 1};
+    AVRational audioTimeBase{1, 1};
+
+    double seconds(int64_t timestamp, AVRational timeBase) const {
+        return static_cast<double>(timestamp) * av_q2d(timeBase) - static_cast<double>(startTime) / AV_TIME_BASE;
+    }
+};
+
+Expected<std::unique_ptr<FilePlayback>, std::string> FilePlayback::open(const std::string& path) {
+    std::unique_ptr<FilePlayback> playback(new FilePlayback());
+    playback->path_ = path;
+    playback->container_ = std::make_unique<Stream>();
+    Stream& stream = *playback->container_;
+
+    DictionaryOwner options;
+    // Local files only: nothing a crafted file names may be fetched from elsewhere.
+    av_dict_set(&options.dictionary, "protocol_whitelist", "file", 0);
+    AVFormatContext* opened = nullptr;
+    // The prefix keeps a colon in the file name from being taken for a protocol.
+    const std::string url = "file:" + path;
+    if (const int error = avformat_open_input(&opened, url.c_str(), nullptr, &options.dictionary); error < 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(error, text, sizeof text);
+        return unexpected(std::string("cannot open the file: ") + text);
+    }
+    stream.format.reset(opened);
+    if (avformat_find_stream_info(stream.format.get(), nullptr) < 0) {
+        return unexpected(std::string("cannot read the file's streams"));
+    }
+    AVFormatContext* format = stream.format.get();
+    stream.startTime = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+
+    const AVCodec* videoCodec = nullptr;
+    const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &videoCodec, 0);
+    if (video < 0 || (format->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
+        return unexpected(std::string("no video stream"));
+    }
+    if (videoCodec == nullptr) {
+        return unexpected(std::string("no decoder for the video stream"));
+    }
+    const AVStream* videoStream = format->streams[video];
+    if (videoStream->codecpar->width <= 0 || videoStream->codecpar->height <= 0 ||
+        videoStream->codecpar->width > 16384 || videoStream->codecpar->height > 16384) {
+        return unexpected(std::string("unsupported picture size"));
+    }
+    stream.video.reset(avcodec_alloc_context3(videoCodec));
+    if (!stream.video || avcodec_parameters_to_context(stream.video.get(), videoStream->codecpar) < 0) {
+        return unexpected(std::string("cannot set up the video decoder"));
+    }
+    stream.video->thread_count = 0;  // as many as the machine has
+    if (avcodec_open2(stream.video.get(), videoCodec, nullptr) < 0) {
+        return unexpected(std::string("cannot open the video decoder"));
+    }
+    playback->videoStream_ = video;
+    stream.videoTimeBase = videoStream->time_base;
+    const AVRational rate = av_guess_frame_rate(format, const_cast<AVStream*>(videoStream), nullptr);
+    if (rate.num > 0 && rate.den > 0) {
+        playback->frameDuration_ = av_q2d(av_inv_q(rate));
+    }
+
+    const AVCodec* audioCodec = nullptr;
+    const int audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, video, &audioCodec, 0);
+    if (audio >= 0 && audioCodec != nullptr) {
+        CodecContextPtr context(avcodec_alloc_context3(audioCodec));
+        if (context && avcodec_parameters_to_context(context.get(), format->streams[audio]->codecpar) >= 0 &&
+            avcodec_open2(context.get(), audioCodec, nullptr) >= 0 && context->sample_rate > 0 &&
+            context->ch_layout.nb_channels > 0) {
+            stream.audio = std::move(context);
+            stream.audioTimeBase = format->streams[audio]->time_base;
+            playback->audioStream_ = audio;
+        }
+    }
+
+    double duration = 0.0;
+    if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+        duration = static_cast<double>(format->duration) / AV_TIME_BASE;
+    } else if (videoStream->duration != AV_NOPTS_VALUE && videoStream->duration > 0) {
+        duration = static_cast<double>(videoStream->duration) * av_q2d(videoStream->time_base);
+    }
+    if (duration > 0.0 && std::isfinite(duration)) {
+        playback->duration_ = duration;
+    }
+    return playback;
+}
+
+FilePlayback::~FilePlayback() {
+    aborting_.store(true);
+    videoPackets_.abort();
+    audioPackets_.abort();
+    {
+        std::lock_guard lock(seekMutex_);
+        seekWake_.notify_all();
+    }
+    {
+        std::lock_guard lock(pictureMutex_);
+        pictureSpace_.notify_all();
+    }
+    for (std::thread* worker : {&demuxer_, &videoDecoder_, &audioDecoder_}) {
+        if (worker->joinable()) {
+            worker->join();
+        }
+    }
+    sound_.reset();
+}
+
+int FilePlayback::audioSampleRate() const {
+    return container_->audio ? container_->audio->sample_rate : 0;
+}
+
+int64_t FilePlayback::audioLengthFrames() const {
+    if (!container_->audio) {
+        return 0;
+    }
+    const AVStream* stream = container_->format->streams[audioStream_];
+    double seconds = duration_.value_or(0.0);
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    }
+    return static_cast<int64_t>(seconds * audioSampleRate());
+}
+
+Expected<std::string, std::string> FilePlayback::openSound() {
+    if (!container_->audio) {
+        return unexpected(std::string("the file has no sound FFmpeg can decode"));
+    }
+    AVCodecContext* audio = container_->audio.get();
+    const int channels = std::min(audio->ch_layout.nb_channels, 2);
+    const size_t ringFrames = static_cast<size_t>(audio->sample_rate * kSoundRingSeconds);
+    auto opened = AudioOutput::open(audio->sample_rate, channels, ringFrames);
+    if (!opened) {
+        return unexpected(opened.error());
+    }
+    std::unique_ptr<AudioOutput> output = std::move(opened.value());
+    const AudioOutputFormat& device = output->format();
+
+    AVChannelLayout deviceLayout;
+    av_channel_layout_default(&deviceLayout, device.channels);
+    SwrContext* resampler = nullptr;
+    const int made = swr_alloc_set_opts2(&resampler, &deviceLayout, AV_SAMPLE_FMT_FLT, device.sampleRate,
+                                         &audio->ch_layout, audio->sample_fmt, audio->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&deviceLayout);
+    if (made < 0 || resampler == nullptr || swr_init(resampler) < 0) {
+        swr_free(&resampler);
+        return unexpected(std::string("cannot convert the file's sound for the device"));
+    }
+    container_->resampler.reset(resampler);
+    sound_ = std::move(output);
+    return std::to_string(device.channels) + " ch, " + std::to_string(device.sampleRate) + " Hz, Float32, interleaved";
+}
+
+void FilePlayback::start(bool paused) {
+    paused_ = paused;
+    pausedClockSeconds_ = 0.0;
+    baseSeconds_ = 0.0;
+    anchorNs_ = steadyNowNs();
+    {
+        std::lock_guard lock(seekMutex_);
+        seekTargets_.push_back({0, 0.0});
+    }
+    prerolling_ = true;
+    if (sound_) {
+        sound_->setPaused(true);
+    }
+    demuxer_ = std::thread(&FilePlayback::demuxLoop, this);
+    videoDecoder_ = std::thread(&FilePlayback::videoLoop, this);
+    if (sound_) {
+        audioDecoder_ = std::thread(&FilePlayback::audioLoop, this);
+    }
+}
+
+void FilePlayback::setPaused(bool paused) {
+    if (paused == paused_) {
+        return;
+    }
+    if (paused) {
+        pausedClockSeconds_ = clockSeconds();
+        paused_ = true;
+    } else {
+        // The wall clock resumes from where it stood; the sound's clock resumes by itself.
+        baseSeconds_ = soundDrivesClock() ? baseSeconds_ : pausedClockSeconds_;
+        anchorNs_ = steadyNowNs();
+        paused_ = false;
+    }
+    if (sound_ && !prerolling_) {
+        sound_->setPaused(paused);
+    }
+}
+
+void FilePlayback::seek(double seconds) {
+    const int serial = serial_.load() + 1;
+    {
+        std::lock_guard lock(seekMutex_);
+        seekTargets_.push_back({serial, seconds});
+        while (seekTargets_.size() > 8) {
+            seekTargets_.pop_front();
+        }
+        seekPending_ = true;
+        serial_.store(serial);
+        seekWake_.notify_all();
+    }
+    {
+        std::lock_guard lock(pictureMutex_);
+        while (!pictures_.empty()) {
+            spare_.push_back(std::move(pictures_.front().rgba));
+            pictures_.pop_front();
+        }
+        pictureSpace_.notify_all();
+    }
+    baseSeconds_ = seconds;
+    pausedClockSeconds_ = seconds;
+    anchorNs_ = steadyNowNs();
+    wallAfterSound_ = false;
+    // The sound waits for the new timeline's first picture, as at the start.
+    prerolling_ = true;
+    if (sound_) {
+        sound_->setPaused(true);
+    }
+}
+
+double FilePlayback::seekTargetFor(int serial) const {
+    std::lock_guard lock(seekMutex_);
+    for (auto it = seekTargets_.rbegin(); it != seekTargets_.rend(); ++it) {
+        if (it->first == serial) {
+            return it->second;
+        }
+    }
+    return 0.0;
+}
+
+bool FilePlayback::soundDrivesClock() const { return sound_ && !wallAfterSound_; }
+
+double FilePlayback::wallClock() const {
+    if (paused_) {
+        return pausedClockSeconds_;
+    }
+    return baseSeconds_ + static_cast<double>(steadyNowNs() - anchorNs_) * 1e-9;
+}
+
+double FilePlayback::clockSeconds() const {
+    if (paused_) {
+        return pausedClockSeconds_;
+    }
+    if (prerolling_) {
+        return baseSeconds_;
+    }
+    if (!soundDrivesClock()) {
+        return wallClock();
+    }
+    const int serial = serial_.load();
+    if (soundReadySerial_.load() != serial) {
+        return baseSeconds_;  // the new timeline's sound is not queued yet: wait for it
+    }
+    const double rate = sound_->format().sampleRate;
+    const int64_t consumed = sound_->consumedFrames();
+    double played = 0.0;
+    if (consumed > 0) {
+        // The callback took `consumed` frames, the last deviceBufferFrames of them to be
+        // heard over the time since it ran.
+        const int64_t buffer = sound_->format().deviceBufferFrames;
+        const double since = static_cast<double>(steadyNowNs() - sound_->lastCallbackTimeNs()) * 1e-9 * rate;
+        played = std::clamp(static_cast<double>(consumed - buffer) + since,
+                            static_cast<double>(std::max<int64_t>(0, consumed - buffer)), static_cast<double>(consumed));
+    }
+    const double clock = baseSeconds_ + played / rate;
+    if (soundEndSerial_.load() == serial && sound_->queuedFrames() == 0) {
+        // The sound has run out (it may be shorter than the picture): time goes on.
+        baseSeconds_ = clock;
+        anchorNs_ = steadyNowNs();
+        wallAfterSound_ = true;
+    }
+    return clock;
+}
+
+std::optional<DecodedPicture> FilePlayback::takeDuePicture() {
+    const double clock = clockSeconds();
+    const int serial = serial_.load();
+    std::optional<DecodedPicture> taken;
+    std::lock_guard lock(pictureMutex_);
+    auto drop = [this](DecodedPicture& picture) { spare_.push_back(std::move(picture.rgba)); };
+    while (!pictures_.empty() && pictures_.front().serial != serial) {
+        drop(pictures_.front());
+        pictures_.pop_front();
+    }
+    if (!pictures_.empty() && pictures_.front().serial != shownSerial_) {
+        taken = std::move(pictures_.front());
+        pictures_.pop_front();
+    }
+    // A millisecond of slack: a picture stamped at the very instant is shown now.
+    while (!pictures_.empty() && pictures_.front().ptsSeconds <= clock + 0.001) {
+        if (taken) {
+            drop(*taken);
+        }
+        taken = std::move(pictures_.front());
+        pictures_.pop_front();
+    }
+    pictureSpace_.notify_all();
+    if (taken) {
+        shownSerial_ = taken->serial;
+        lastPictureSeconds_ = taken->ptsSeconds;
+        if (prerolling_) {
+            // Time starts with the first picture: decoding it can take longer than a
+            // frame, and the sound started before it would leave the picture behind.
+            prerolling_ = false;
+            anchorNs_ = steadyNowNs();
+            if (sound_ && !paused_) {
+                sound_->setPaused(false);
+            }
+        }
+    }
+    return taken;
+}
+
+void FilePlayback::recycle(DecodedPicture&& picture) {
+    std::lock_guard lock(pictureMutex_);
+    if (spare_.size() < kMaxPictures + 2) {
+        spare_.push_back(std::move(picture.rgba));
+    }
+}
+
+bool FilePlayback::takeEnd() {
+    const int serial = serial_.load();
+    if (endTakenSerial_ == serial || videoEndSerial_.load() != serial) {
+        return false;
+    }
+    {
+        std::lock_guard lock(pictureMutex_);
+        if (!pictures_.empty()) {
+            return false;
+        }
+    }
+    if (shownSerial_ == serial && clockSeconds() < lastPictureSeconds_ + frameDuration_) {
+        return false;
+    }
+    endTakenSerial_ = serial;
+    return true;
+}
+
+void FilePlayback::demuxLoop() {
+    AVFormatContext* format = container_->format.get();
+    int serial = 0;
+    bool ended = false;
+    while (!aborting_.load()) {
+        std::optional<double> target;
+        {
+            std::unique_lock lock(seekMutex_);
+            if (!seekPending_ && (ended || videoPackets_.full() || (sound_ && audioPackets_.full()))) {
+                // Nothing to do until a seek comes or the decoders make room.
+                seekWake_.wait_for(lock, std::chrono::milliseconds(ended ? 50 : 5));
+            }
+            if (seekPending_) {
+                seekPending_ = false;
+                serial = serial_.load();
+                target = seekTargets_.back().second;
+            }
+        }
+        if (target) {
+            const int64_t timestamp = static_cast<int64_t>(*target * AV_TIME_BASE) + container_->startTime;
+            // The key frame at or before the target; the decoders skip forward from it.
+            avformat_seek_file(format, -1, INT64_MIN, timestamp, timestamp, 0);
+            videoPackets_.flush(serial);
+            audioPackets_.flush(serial);
+            ended = false;
+            continue;
+        }
+        if (ended || videoPackets_.full() || (sound_ && audioPackets_.full())) {
+            continue;
+        }
+        PacketPtr packet(av_packet_alloc());
+        if (!packet) {
+            break;
+        }
+        const int read = av_read_frame(format, packet.get());
+        if (read == AVERROR(EAGAIN)) {
+            continue;
+        }
+        if (read < 0) {
+            // The end, or an error that ends the stream all the same: drain the decoders.
+            videoPackets_.put(nullptr, serial);
+            if (sound_) {
+                audioPackets_.put(nullptr, serial);
+            }
+            ended = true;
+            continue;
+        }
+        if (packet->stream_index == videoStream_) {
+            videoPackets_.put(std::move(packet), serial);
+        } else if (packet->stream_index == audioStream_ && sound_) {
+            audioPackets_.put(std::move(packet), serial);
+        }
+    }
+}
+
+bool FilePlayback::pushPicture(DecodedPicture&& picture) {
+    std::unique_lock lock(pictureMutex_);
+    pictureSpace_.wait(lock, [&] {
+        return aborting_.load() || pictures_.size() < kMaxPictures || picture.serial != serial_.load();
+    });
+    if (aborting_.load() || picture.serial != serial_.load()) {
+        spare_.push_back(std::move(picture.rgba));
+        return false;
+    }
+    pictures_.push_back(std::move(picture));
+    return true;
+}
+
+void FilePlayback::videoLoop() {
+    AVCodecContext* decoder = container_->video.get();
+    FramePtr frame(av_frame_alloc());
+    FramePtr pending;  // the last picture at or before a seek's target, not yet shown
+    int decodeSerial = -1;
+    double target = 0.0;
+    bool pastTarget = false;
+    double nextPts = 0.0;
+
+    auto convert = [&](AVFrame* source, double pts) {
+        DecodedPicture picture;
+        picture.width = source->width;
+        picture.height = source->height;
+        picture.ptsSeconds = pts;
+        picture.serial = decodeSerial;
+        const size_t bytes = static_cast<size_t>(source->width) * static_cast<size_t>(source->height) * 4;
+        {
+            std::lock_guard lock(pictureMutex_);
+            if (!spare_.empty()) {
+                picture.rgba = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        picture.rgba.resize(bytes);
+        container_->scaler.reset(sws_getCachedContext(
+            container_->scaler.release(), source->width, source->height, static_cast<AVPixelFormat>(source->format),
+            source->width, source->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
+        if (!container_->scaler) {
+            return std::optional<DecodedPicture>();
+        }
+        // Colours as the file declares them: BT.709 for HD unless it says otherwise.
+        const int space = source->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709
+                          : source->colorspace == AVCOL_SPC_UNSPECIFIED && source->height >= 720 ? SWS_CS_ITU709
+                                                                                               : SWS_CS_ITU601;
+        const int fullRange = source->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+        sws_setColorspaceDetails(container_->scaler.get(), sws_getCoefficients(space), fullRange,
+                                 sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
+        uint8_t* planes[4] = {picture.rgba.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {source->width * 4, 0, 0, 0};
+        sws_scale(container_->scaler.get(), source->data, source->linesize, 0, source->height, planes, strides);
+        return std::optional<DecodedPicture>(std::move(picture));
+    };
+    auto deliver = [&](AVFrame* source, double pts) {
+        if (auto picture = convert(source, pts)) {
+            pushPicture(std::move(*picture));
+        }
+    };
+
+    PacketQueue::Item item;
+    while (videoPackets_.get(item)) {
+        if (item.serial != serial_.load()) {
+            continue;
+        }
+        if (item.serial != decodeSerial) {
+            avcodec_flush_buffers(decoder);
+            decodeSerial = item.serial;
+            target = seekTargetFor(decodeSerial);
+            pastTarget = false;
+            pending.reset();
+            nextPts = target;
+        }
+        if (avcodec_send_packet(decoder, item.packet.get()) < 0 && item.packet) {
+            continue;  // a damaged packet: skip it
+        }
+        for (;;) {
+            const int received = avcodec_receive_frame(decoder, frame.get());
+            if (received == AVERROR_EOF) {
+                if (pending) {
+                    deliver(pending.get(), nextPts);
+                    pending.reset();
+                }
+                avcodec_flush_buffers(decoder);
+                videoEndSerial_.store(decodeSerial);
+                break;
+            }
+            if (received < 0) {
+                break;
+            }
+            const int64_t stamp = frame->best_effort_timestamp;
+            const double pts = stamp != AV_NOPTS_VALUE ? container_->seconds(stamp, container_->videoTimeBase) : nextPts;
+            nextPts = pts + frameDuration_;
+            if (!pastTarget && pts <= target + 1e-6) {
+                // Not yet past the target: remember it, it may be the one to show.
+                pending.reset(av_frame_clone(frame.get()));
+                av_frame_unref(frame.get());
+                continue;
+            }
+            if (!pastTarget && pending) {
+                const int64_t pendingStamp = pending->best_effort_timestamp;
+                deliver(pending.get(), pendingStamp != AV_NOPTS_VALUE
+                                           ? container_->seconds(pendingStamp, container_->videoTimeBase)
+                                           : target);
+                pending.reset();
+            }
+            pastTarget = true;
+            deliver(frame.get(), pts);
+            av_frame_unref(frame.get());
+            if (aborting_.load() || decodeSerial != serial_.load()) {
+                break;
+            }
+        }
+    }
+}
+
+bool FilePlayback::writeSound(const float* interleaved, size_t frames, int serial) {
+    const size_t channels = static_cast<size_t>(sound_->format().channels);
+    while (frames > 0) {
+        const size_t written = sound_->write(interleaved, frames);
+        interleaved += written * channels;
+        frames -= written;
+        if (frames == 0) {
+            break;
+        }
+        if (aborting_.load() || serial != serial_.load()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void FilePlayback::audioLoop() {
+    AVCodecContext* decoder = container_->audio.get();
+    SwrContext* resampler = container_->resampler.get();
+    const int deviceRate = sound_->format().sampleRate;
+    const int channels = sound_->format().channels;
+    FramePtr frame(av_frame_alloc());
+    std::vector<float> converted;
+    int decodeSerial = -1;
+    double target = 0.0;
+
+    PacketQueue::Item item;
+    while (audioPackets_.get(item)) {
+        if (item.serial != serial_.load()) {
+            continue;
+        }
+        if (item.serial != decodeSerial) {
+            avcodec_flush_buffers(decoder);
+            swr_init(resampler);  // drops what the resampler held from the old timeline
+            decodeSerial = item.serial;
+            target = seekTargetFor(decodeSerial);
+            sound_->clear();
+            soundReadySerial_.store(decodeSerial);
+        }
+        if (avcodec_send_packet(decoder, item.packet.get()) < 0 && item.packet) {
+            continue;
+        }
+        for (;;) {
+            const int received = avcodec_receive_frame(decoder, frame.get());
+            if (received == AVERROR_EOF) {
+                avcodec_flush_buffers(decoder);
+                soundEndSerial_.store(decodeSerial);
+                break;
+            }
+            if (received < 0) {
+                break;
+            }
+            const int64_t stamp = frame->best_effort_timestamp;
+            const double start =
+                stamp != AV_NOPTS_VALUE ? container_->seconds(stamp, container_->audioTimeBase) : target;
+            const int capacity = swr_get_out_samples(resampler, frame->nb_samples);
+            converted.resize(static_cast<size_t>(std::max(capacity, 0)) * channels);
+            uint8_t* out[1] = {reinterpret_cast<uint8_t*>(converted.data())};
+            const int made = swr_convert(resampler, out, capacity, const_cast<const uint8_t**>(frame->extended_data),
+                                         frame->nb_samples);
+            av_frame_unref(frame.get());
+            if (made <= 0) {
+                continue;
+            }
+            // Frame-exact seeks: what precedes the target is not heard.
+            size_t skip = 0;
+            if (start < target) {
+                skip = std::min(static_cast<size_t>((target - start) * deviceRate), static_cast<size_t>(made));
+            }
+            if (!writeSound(converted.data() + skip * channels, static_cast<size_t>(made) - skip, decodeSerial)) {
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace lumbrix

@@ -1,0 +1,86 @@
+#pragma once
+// A video file as the picture source, with its sound. One demuxer feeds a video and an
+// audio decoder on worker threads; the sound goes to an SDL playback device and its
+// clock decides which picture is due (the wall clock does when there is no sound).
+// While a recording runs, a tap hands exactly what the device plays to the writer.
+//
+// Threads: every public call runs on the main thread, except the recording callback,
+// which runs on the "file.audio.tap" worker.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/gl/gl_object.h"
+#include "platform/main_queue.h"
+#include "platform/media/audio_sample_buffer.h"
+#include "sources/texture_source.h"
+
+namespace lumbrix {
+
+class FilePlayback;
+class AudioTap;
+
+class FileTextureSource final : public TextureSource, public std::enable_shared_from_this<FileTextureSource> {
+public:
+    // Stores the path; nothing is opened until prepare().
+    static std::shared_ptr<FileTextureSource> create(std::string path, std::shared_ptr<MainQueue> mainQueue);
+    ~FileTextureSource() override;
+    FileTextureSource(const FileTextureSource&) = delete;
+    FileTextureSource& operator=(const FileTextureSource&) = delete;
+
+    // Opens the file, sets up the sound and starts playing if `playing`.
+    void prepare();
+
+    void stop() override;
+    void setPlaying(bool playing) override;
+    void setLooping(bool looping) override;
+    unsigned int texture() override;
+    std::optional<double> durationSeconds() const override;
+    std::optional<double> currentSeconds() const override;
+    bool isSeekable() const override { return true; }
+    // Frame-exact; a negative or non-number time means 0.
+    void seek(double seconds) override;
+
+    // Recording. Without sound (no audio stream, no device) both do nothing.
+    void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback);
+    void removeRecordingTap();
+    void setRecordingGainDB(float gainDB);
+    float recordingGainDB() const;
+    // Called on the main thread with the recorded level in 0…1.
+    void setOnRecordingLevel(std::function<void(float)> onLevel);
+    double recordSampleRate() const;
+    int64_t recordSamplesWritten() const;
+
+    const std::string& path() const { return path_; }
+    bool isPlaying() const { return playing_; }
+    bool isLooping() const { return looping_; }
+    bool hasSound() const;
+    // Pictures uploaded so far (a new one each time a newer frame was due).
+    uint64_t framesShown() const { return framesShown_; }
+    // Presentation time of the picture in the texture; empty before the first.
+    std::optional<double> shownFrameSeconds() const { return shownFrameSeconds_; }
+
+private:
+    FileTextureSource(std::string path, std::shared_ptr<MainQueue> mainQueue);
+    void startSound();
+    void handleEnd();
+
+    std::string path_;
+    std::shared_ptr<MainQueue> mainQueue_;
+    bool playing_ = true;
+    bool looping_ = true;
+    bool stopped_ = false;
+    std::unique_ptr<FilePlayback> playback_;
+    std::unique_ptr<AudioTap> tap_;
+    std::shared_ptr<std::atomic<float>> gainDB_;
+    std::function<void(float)> onLevel_;
+    GLTexture texture_;
+    int textureWidth_ = 0;
+    int textureHeight_ = 0;
+    uint64_t framesShown_ = 0;
+    std::optional<double> shownFrameSeconds_;
+};
+
+}  // namespace lumbrix
