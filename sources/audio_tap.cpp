@@ -81,8 +81,9 @@ AudioSampleBuffer AudioTap::build(const float* interleaved, size_t frames, int c
 }
 
 float AudioTap::level(double sumOfSquares, size_t frames) {
-    const double value = std::min(1.0, std::sqrt(sumOfSquares / static_cast<double>(std::max<size_t>(frames, 1))) * 3.0);
-    return std::isnan(value) || value < 0.0 ? 0.0f : static_cast<float>(value);
+    const double value = std::sqrt(sumOfSquares / static_cast<double>(std::max<size_t>(frames, 1))) * 3.0;
+    // Checked before the cap: min(1, NaN) would pass NaN off as full scale.
+    return std::isnan(value) || value < 0.0 ? 0.0f : static_cast<float>(std::min(1.0, value));
 }
 
 void AudioTap::run() {
