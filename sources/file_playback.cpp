@@ -246,11 +246,18 @@ void FilePlayback::seek(double seconds) {
         seekWake_.notify_all();
     }
     {
+        // Only the old timeline's pictures go: the decoder may already have delivered the
+        // new one's first picture, the very one the seek must show.
         std::lock_guard lock(pictureMutex_);
-        while (!pictures_.empty()) {
-            spare_.push_back(std::move(pictures_.front().rgba));
-            pictures_.pop_front();
+        std::deque<DecodedPicture> kept;
+        for (DecodedPicture& picture : pictures_) {
+            if (picture.serial == serial) {
+                kept.push_back(std::move(picture));
+            } else {
+                spare_.push_back(std::move(picture.rgba));
+            }
         }
+        pictures_ = std::move(kept);
         pictureSpace_.notify_all();
     }
     baseSeconds_ = seconds;

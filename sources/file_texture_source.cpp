@@ -8,6 +8,7 @@
 #include "platform/console_line.h"
 #include "sources/audio_tap.h"
 #include "sources/file_playback.h"
+#include "sources/picture_texture.h"
 
 namespace lumbrix {
 
@@ -124,11 +125,7 @@ unsigned int FileTextureSource::texture() {
     if (!texture_ || picture->width != textureWidth_ || picture->height != textureHeight_) {
         texture_ = GLTexture::generate();
         glBindTexture(GL_TEXTURE_2D, texture_.id());
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        applyPictureSampling();
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, picture->width, picture->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                      picture->rgba.data());
         textureWidth_ = picture->width;

@@ -12,6 +12,7 @@ extern "C" {
 #include <utility>
 
 #include "platform/media/ffmpeg_handles.h"
+#include "sources/picture_texture.h"
 
 namespace lumbrix {
 namespace {
@@ -221,11 +222,7 @@ GLTexture upload(const AVFrame& bgra) {
         glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
         glBindTexture(GL_TEXTURE_2D, texture.id());
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        applyPictureSampling();
         // FFmpeg's rows run top first, which is the order our textures keep.
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, bgra.width, bgra.height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
                      bgra.data[0]);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "sources/picture_texture.h"
+
 namespace lumbrix {
 
 NDITextureSource::NDITextureSource(std::shared_ptr<NDIReceiver> receiver, NDIUploadPath uploadPath)
@@ -33,11 +35,7 @@ unsigned int NDITextureSource::texture() {
         }
         GLTexture made = GLTexture::generate();
         glBindTexture(GL_TEXTURE_2D, made.id());
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        applyPictureSampling();
         // The frame's BGRA bytes are stored as they come and the sampler swaps red and
         // blue: desktop GL has no BGRA storage format, and converting on upload costs
         // Mesa's software path two and a half times a plain copy.
