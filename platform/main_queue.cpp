@@ -6,7 +6,12 @@ namespace lumbrix {
 
 void TaskQueue::post(std::function<void()> task) {
     std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
+    tasks_.push_back({std::chrono::steady_clock::time_point::min(), std::move(task)});
+}
+
+void TaskQueue::postDelayed(std::chrono::milliseconds delay, std::function<void()> task) {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back({std::chrono::steady_clock::now() + delay, std::move(task)});
 }
 
 size_t TaskQueue::drain() {
@@ -15,11 +20,18 @@ size_t TaskQueue::drain() {
         std::function<void()> task;
         {
             std::lock_guard lock(mutex_);
-            if (tasks_.empty()) {
-                return ran;
+            // The first task that is due, keeping posting order among those.
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
+                if (it->due <= now) {
+                    task = std::move(it->task);
+                    tasks_.erase(it);
+                    break;
+                }
             }
-            task = std::move(tasks_.front());
-            tasks_.pop_front();
+        }
+        if (!task) {
+            return ran;
         }
         // Run unlocked: a task may post more work.
         task();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,19 @@ TEST(TaskQueue, TakesPostsFromManyThreadsWhileDraining) {
     ran += queue.drain();
     EXPECT_EQ(ran, static_cast<size_t>(kThreads * kPerThread));
     for (int count : perThread) EXPECT_EQ(count, kPerThread);
+}
+
+TEST(TaskQueue, DelayedTasksWaitForTheirTimeWithoutHoldingUpOthers) {
+    TaskQueue queue;
+    std::vector<int> order;
+    queue.postDelayed(std::chrono::milliseconds(80), [&] { order.push_back(1); });
+    queue.post([&] { order.push_back(2); });
+    EXPECT_EQ(queue.drain(), 1u);
+    EXPECT_EQ(order, (std::vector<int>{2}));
+    EXPECT_EQ(queue.pending(), 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(queue.drain(), 1u);
+    EXPECT_EQ(order, (std::vector<int>{2, 1}));
 }
 
 }  // namespace
