@@ -1,0 +1,756 @@
+#include "capture/movie_writer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <condition_variable>
+#include <cstddef>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include "platform/media/ffmpeg_handles.h"
+
+namespace lumbrix {
+namespace {
+
+// The writer's own error codes; what the file system refuses comes as POSIX errors.
+enum WriterErrorCode : int {
+    muxerUnavailable = 1,
+    encoderUnavailable = 2,
+    encoderSetupFailed = 3,
+    encodeFailed = 4,
+    muxFailed = 5,
+};
+
+constexpr int kAudioRate = 48000;
+constexpr int64_t kAudioBitRate = 128000;
+constexpr AVRational kVideoTimeBase{1, 600};
+constexpr AVRational kAudioTimeBase{1, kAudioRate};
+constexpr size_t kVideoQueueLimit = 6;
+constexpr size_t kAudioQueueLimit = 64;
+// Sources' clocks jitter against their sample counts. Within this much the sound just
+// follows on; beyond it a gap becomes silence and an overlap is cut, so the track
+// stays in step with the picture without chopping the sound at every jitter.
+constexpr double kAudioSlackSeconds = 0.1;
+// Silence goes through the resampler in pieces of this many frames.
+constexpr int64_t kSilenceChunkFrames = 4096;
+// One buffer is a few thousand frames; anything near INT_MAX is a broken buffer.
+constexpr int64_t kMaxBufferFrames = int64_t{1} << 24;
+
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* context) const {
+        if (context->pb != nullptr) avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+struct ResamplerDeleter {
+    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
+};
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+};
+struct DictionaryOwner {
+    AVDictionary* entries = nullptr;
+    ~DictionaryOwner() { av_dict_free(&entries); }
+};
+
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+
+std::string ffmpegText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+Error writerError(WriterErrorCode code, const std::string& what, int ffmpegCode) {
+    return Error(MovieWriter::kErrorDomain, code, what + ": " + ffmpegText(ffmpegCode));
+}
+
+// FFmpeg hands the system's failures on as negated errno values; its own codes are
+// four-letter tags far outside that range.
+Error fileError(int ffmpegCode, const std::string& what) {
+    if (ffmpegCode < 0 && ffmpegCode > -4096) return posixError(-ffmpegCode, what);
+    return writerError(muxFailed, what, ffmpegCode);
+}
+
+int64_t i420Bytes(int64_t widthPx, int64_t heightPx) {
+    return widthPx * heightPx + 2 * (widthPx / 2) * (heightPx / 2);
+}
+
+// Only a file of our own making goes: the path may name a device such as /dev/full.
+void removeRegularFile(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+}
+
+}  // namespace
+
+struct MovieWriter::Impl {
+    struct VideoInput {
+        MovieVideoSettings settings;
+        int widthPx = 0;  // even, as encoded
+        int heightPx = 0;
+        std::deque<MovieVideoFrame> queue;
+        bool finished = false;
+        // Worker only, once writing.
+        CodecContextPtr encoder;
+        AVStream* stream = nullptr;
+        FramePtr picture;
+        int64_t lastPts = std::numeric_limits<int64_t>::min();
+        // x264 drops frame durations; the muxer needs the last one for the track length.
+        std::map<int64_t, int64_t> durations;
+    };
+
+    struct AudioInput {
+        std::deque<AudioSampleBuffer> queue;
+        bool finished = false;
+        // Worker only, once writing.
+        CodecContextPtr encoder;
+        AVStream* stream = nullptr;
+        FramePtr frame;
+        AudioFifoPtr fifo;
+        ResamplerPtr resampler;
+        int resamplerRate = 0;
+        bool started = false;
+        int64_t nextPts = 0;      // in 1/48000 s, of the next frame handed to the encoder
+        double endSeconds = 0.0;  // where the sound taken so far ends, on the buffers' clock
+        std::vector<float> left, right, resampledLeft, resampledRight;
+    };
+
+    struct InputSlot {
+        bool video = false;
+        size_t index = 0;
+    };
+
+    Impl(std::string filePath, std::atomic<MovieWriterStatus>& writerStatus)
+        : path(std::move(filePath)), status(writerStatus) {}
+
+    const std::string path;
+    std::atomic<MovieWriterStatus>& status;
+    OutputContextPtr output;
+    std::optional<VideoInput> video;
+    std::vector<std::unique_ptr<AudioInput>> audio;
+    std::vector<InputSlot> inputs;
+    PacketPtr packet;
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    bool stopRequested = false;
+    bool finishRequested = false;
+    std::function<void()> completion;
+    std::optional<Error> failure;
+    std::thread worker;
+
+    VideoInput* videoAt(int input) {
+        if (input < 0 || static_cast<size_t>(input) >= inputs.size() || !inputs[input].video) return nullptr;
+        return &*video;
+    }
+    AudioInput* audioAt(int input) {
+        if (input < 0 || static_cast<size_t>(input) >= inputs.size() || inputs[input].video) return nullptr;
+        return audio[inputs[input].index].get();
+    }
+
+    // Caller holds the mutex.
+    bool hasRoom(int input) {
+        if (status.load() != MovieWriterStatus::writing) return false;
+        if (VideoInput* v = videoAt(input)) return !v->finished && v->queue.size() < kVideoQueueLimit;
+        if (AudioInput* a = audioAt(input)) return !a->finished && a->queue.size() < kAudioQueueLimit;
+        return false;
+    }
+
+    // ---- Setup, on the controlling thread before the worker exists ----
+
+    std::optional<Error> openVideo(VideoInput& input) {
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        if (codec == nullptr)
+            return Error(MovieWriter::kErrorDomain, encoderUnavailable, "The H.264 encoder (libx264) is not available");
+        input.encoder.reset(avcodec_alloc_context3(codec));
+        if (!input.encoder) return writerError(encoderSetupFailed, "Cannot set up the H.264 encoder", AVERROR(ENOMEM));
+        AVCodecContext& context = *input.encoder;
+        const MovieVideoSettings& settings = input.settings;
+        context.width = input.widthPx;
+        context.height = input.heightPx;
+        context.pix_fmt = AV_PIX_FMT_YUV420P;
+        context.time_base = kVideoTimeBase;
+        context.framerate = AVRational{settings.framesPerSecond, 1};
+        context.bit_rate = settings.averageBitRate;
+        // A VBV cap keeps the rate an average instead of letting x264 fall back to a
+        // constant quality whose size nobody can predict.
+        context.rc_max_rate = settings.averageBitRate * 3 / 2;
+        context.rc_buffer_size = static_cast<int>(std::min<int64_t>(settings.averageBitRate * 2, INT_MAX));
+        context.gop_size = std::max(1, static_cast<int>(std::lround(settings.framesPerSecond * settings.keyFrameIntervalSeconds)));
+        // Without reordering every packet's dts is its pts, whatever the preset.
+        context.max_b_frames = 0;
+        if (output->oformat->flags & AVFMT_GLOBALHEADER) context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+        DictionaryOwner options;
+        av_dict_set(&options.entries, "preset", settings.x264Preset.empty() ? "ultrafast" : settings.x264Preset.c_str(), 0);
+        av_dict_set(&options.entries, "profile", "high", 0);
+        // The profile option only caps what x264 uses; ultrafast alone writes Constrained
+        // Baseline. The 8×8 transform is a High tool, so the stream really is High.
+        av_dict_set(&options.entries, "x264-params", "8x8dct=1", 0);
+        if (int result = avcodec_open2(&context, codec, &options.entries); result < 0)
+            return writerError(encoderSetupFailed, "Cannot open the H.264 encoder", result);
+
+        input.picture.reset(av_frame_alloc());
+        if (!input.picture) return writerError(encoderSetupFailed, "Cannot set up the H.264 encoder", AVERROR(ENOMEM));
+        input.picture->format = AV_PIX_FMT_YUV420P;
+        input.picture->width = input.widthPx;
+        input.picture->height = input.heightPx;
+        if (int result = av_frame_get_buffer(input.picture.get(), 0); result < 0)
+            return writerError(encoderSetupFailed, "Cannot set up the H.264 encoder", result);
+
+        input.stream = avformat_new_stream(output.get(), nullptr);
+        if (input.stream == nullptr) return writerError(muxFailed, "Cannot add the video track", AVERROR(ENOMEM));
+        input.stream->time_base = kVideoTimeBase;
+        input.stream->avg_frame_rate = context.framerate;
+        if (int result = avcodec_parameters_from_context(input.stream->codecpar, &context); result < 0)
+            return writerError(muxFailed, "Cannot add the video track", result);
+        return std::nullopt;
+    }
+
+    std::optional<Error> openAudio(AudioInput& input) {
+        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        if (codec == nullptr)
+            return Error(MovieWriter::kErrorDomain, encoderUnavailable, "The AAC encoder is not available");
+        input.encoder.reset(avcodec_alloc_context3(codec));
+        if (!input.encoder) return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", AVERROR(ENOMEM));
+        AVCodecContext& context = *input.encoder;
+        context.sample_fmt = AV_SAMPLE_FMT_FLTP;
+        context.sample_rate = kAudioRate;
+        av_channel_layout_default(&context.ch_layout, 2);
+        context.bit_rate = kAudioBitRate;
+        context.time_base = kAudioTimeBase;
+        if (output->oformat->flags & AVFMT_GLOBALHEADER) context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (int result = avcodec_open2(&context, codec, nullptr); result < 0)
+            return writerError(encoderSetupFailed, "Cannot open the AAC encoder", result);
+
+        const int frameSize = context.frame_size > 0 ? context.frame_size : 1024;
+        input.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, frameSize * 4));
+        input.frame.reset(av_frame_alloc());
+        if (!input.fifo || !input.frame)
+            return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", AVERROR(ENOMEM));
+        input.frame->format = AV_SAMPLE_FMT_FLTP;
+        input.frame->sample_rate = kAudioRate;
+        input.frame->nb_samples = frameSize;
+        av_channel_layout_default(&input.frame->ch_layout, 2);
+        if (int result = av_frame_get_buffer(input.frame.get(), 0); result < 0)
+            return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", result);
+
+        input.stream = avformat_new_stream(output.get(), nullptr);
+        if (input.stream == nullptr) return writerError(muxFailed, "Cannot add an audio track", AVERROR(ENOMEM));
+        input.stream->time_base = kAudioTimeBase;
+        if (int result = avcodec_parameters_from_context(input.stream->codecpar, &context); result < 0)
+            return writerError(muxFailed, "Cannot add an audio track", result);
+        return std::nullopt;
+    }
+
+    std::optional<Error> open() {
+        // The muxer orders tracks by creation: the picture first, then sound as added.
+        if (video)
+            if (auto error = openVideo(*video)) return error;
+        for (auto& input : audio)
+            if (auto error = openAudio(*input)) return error;
+        packet.reset(av_packet_alloc());
+        if (!packet) return writerError(encoderSetupFailed, "Cannot set up the encoders", AVERROR(ENOMEM));
+
+        // Only the local file protocol: a path must never turn into a network address or a pipe.
+        DictionaryOwner options;
+        av_dict_set(&options.entries, "protocol_whitelist", "file", 0);
+        const std::string url = "file:" + path;
+        if (int result = avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &options.entries); result < 0)
+            return fileError(result, "Cannot create " + path);
+        int result = avformat_write_header(output.get(), nullptr);
+        if (result >= 0 && output->pb->error < 0) result = output->pb->error;
+        if (result < 0) return fileError(result, "Cannot write " + path);
+        return std::nullopt;
+    }
+
+    // ---- The worker ----
+
+    std::optional<Error> writePackets(AVCodecContext& encoder, AVStream& stream, std::map<int64_t, int64_t>* durations) {
+        for (;;) {
+            int result = avcodec_receive_packet(&encoder, packet.get());
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return std::nullopt;
+            if (result < 0) return writerError(encodeFailed, "Cannot encode " + path, result);
+            if (durations != nullptr) {
+                if (auto found = durations->find(packet->pts); found != durations->end()) {
+                    packet->duration = found->second;
+                    durations->erase(durations->begin(), std::next(found));
+                }
+            }
+            packet->stream_index = stream.index;
+            av_packet_rescale_ts(packet.get(), encoder.time_base, stream.time_base);
+            result = av_interleaved_write_frame(output.get(), packet.get());
+            av_packet_unref(packet.get());
+            // The muxer buffers; a full disk may only show in the I/O context's sticky error.
+            if (result >= 0 && output->pb->error < 0) result = output->pb->error;
+            if (result < 0) return fileError(result, "Cannot write " + path);
+        }
+    }
+
+    std::optional<Error> encodeVideo(VideoInput& input, const MovieVideoFrame& frame) {
+        const int64_t pts = av_rescale_q(frame.presentationTime.value, AVRational{1, frame.presentationTime.timescale}, kVideoTimeBase);
+        // The muxer refuses times that do not increase; the movie starts at zero.
+        if (pts < 0 || pts <= input.lastPts) return std::nullopt;
+        input.lastPts = pts;
+
+        AVFrame& picture = *input.picture;
+        if (int result = av_frame_make_writable(&picture); result < 0)
+            return writerError(encodeFailed, "Cannot encode " + path, result);
+        // An odd-sized source keeps its own row length; the encoded picture drops the last
+        // column and row. Chroma sizes agree either way (integer halves).
+        const int64_t sourceWidth =
+            static_cast<int64_t>(frame.planes.size()) == i420Bytes(input.widthPx, input.heightPx) ? input.widthPx
+                                                                                                  : input.settings.widthPx;
+        const int64_t sourceHeight = sourceWidth == input.widthPx ? input.heightPx : input.settings.heightPx;
+        const uint8_t* luma = frame.planes.data();
+        const uint8_t* blue = luma + sourceWidth * sourceHeight;
+        const uint8_t* red = blue + (sourceWidth / 2) * (sourceHeight / 2);
+        for (int y = 0; y < input.heightPx; ++y)
+            std::memcpy(picture.data[0] + static_cast<std::ptrdiff_t>(y) * picture.linesize[0], luma + y * sourceWidth,
+                        static_cast<size_t>(input.widthPx));
+        const int chromaWidth = input.widthPx / 2;
+        for (int y = 0; y < input.heightPx / 2; ++y) {
+            std::memcpy(picture.data[1] + static_cast<std::ptrdiff_t>(y) * picture.linesize[1], blue + y * (sourceWidth / 2),
+                        static_cast<size_t>(chromaWidth));
+            std::memcpy(picture.data[2] + static_cast<std::ptrdiff_t>(y) * picture.linesize[2], red + y * (sourceWidth / 2),
+                        static_cast<size_t>(chromaWidth));
+        }
+        picture.pts = pts;
+        int64_t duration = 0;
+        if (frame.duration.timescale > 0)
+            duration = av_rescale_q(frame.duration.value, AVRational{1, frame.duration.timescale}, kVideoTimeBase);
+        if (duration <= 0) duration = std::max<int64_t>(1, kVideoTimeBase.den / std::max(1, input.settings.framesPerSecond));
+        input.durations[pts] = duration;
+
+        if (int result = avcodec_send_frame(input.encoder.get(), &picture); result < 0)
+            return writerError(encodeFailed, "Cannot encode " + path, result);
+        return writePackets(*input.encoder, *input.stream, &input.durations);
+    }
+
+    int audioFrameSize(const AudioInput& input) const {
+        return input.encoder->frame_size > 0 ? input.encoder->frame_size : 1024;
+    }
+
+    std::optional<Error> sendAudioFrame(AudioInput& input, int frames) {
+        AVFrame& frame = *input.frame;
+        // make_writable reallocates for nb_samples, so the full size is asked for first.
+        frame.nb_samples = audioFrameSize(input);
+        if (int result = av_frame_make_writable(&frame); result < 0)
+            return writerError(encodeFailed, "Cannot encode " + path, result);
+        frame.nb_samples = frames;
+        if (av_audio_fifo_read(input.fifo.get(), reinterpret_cast<void**>(frame.data), frames) != frames)
+            return writerError(encodeFailed, "Cannot encode " + path, AVERROR_BUG);
+        frame.pts = input.nextPts;
+        input.nextPts += frames;
+        if (int result = avcodec_send_frame(input.encoder.get(), &frame); result < 0)
+            return writerError(encodeFailed, "Cannot encode " + path, result);
+        return writePackets(*input.encoder, *input.stream, nullptr);
+    }
+
+    std::optional<Error> encodeWholeFrames(AudioInput& input) {
+        const int frameSize = audioFrameSize(input);
+        while (av_audio_fifo_size(input.fifo.get()) >= frameSize)
+            if (auto error = sendAudioFrame(input, frameSize)) return error;
+        return std::nullopt;
+    }
+
+    std::optional<Error> queueSamples(AudioInput& input, float* left, float* right, int frames) {
+        void* planes[2] = {left, right};
+        if (av_audio_fifo_write(input.fifo.get(), planes, frames) != frames)
+            return writerError(encodeFailed, "Cannot encode " + path, AVERROR(ENOMEM));
+        return std::nullopt;
+    }
+
+    // What the resampler still holds goes to the FIFO before it is replaced or the end.
+    std::optional<Error> drainResampler(AudioInput& input) {
+        if (!input.resampler) return std::nullopt;
+        for (;;) {
+            const int room = std::max(swr_get_out_samples(input.resampler.get(), 0), 0) + 64;
+            input.resampledLeft.resize(static_cast<size_t>(room));
+            input.resampledRight.resize(static_cast<size_t>(room));
+            uint8_t* out[2] = {reinterpret_cast<uint8_t*>(input.resampledLeft.data()),
+                               reinterpret_cast<uint8_t*>(input.resampledRight.data())};
+            const int produced = swr_convert(input.resampler.get(), out, room, nullptr, 0);
+            if (produced < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, produced);
+            if (produced == 0) break;
+            if (auto error = queueSamples(input, input.resampledLeft.data(), input.resampledRight.data(), produced))
+                return error;
+        }
+        input.resampler.reset();
+        input.resamplerRate = 0;
+        return std::nullopt;
+    }
+
+    // Stereo planes at `rate` in, 48 kHz into the FIFO and on to the encoder.
+    std::optional<Error> pushSound(AudioInput& input, float* left, float* right, int frames, int rate) {
+        if (rate == kAudioRate) {
+            if (auto error = drainResampler(input)) return error;
+            if (auto error = queueSamples(input, left, right, frames)) return error;
+            return encodeWholeFrames(input);
+        }
+        if (input.resamplerRate != rate) {
+            if (auto error = drainResampler(input)) return error;
+            AVChannelLayout stereo{};
+            av_channel_layout_default(&stereo, 2);
+            SwrContext* resampler = nullptr;
+            int result = swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLTP, kAudioRate, &stereo,
+                                             AV_SAMPLE_FMT_FLTP, rate, 0, nullptr);
+            input.resampler.reset(resampler);
+            if (result >= 0) result = swr_init(resampler);
+            if (result < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, result);
+            input.resamplerRate = rate;
+        }
+        const int room = swr_get_out_samples(input.resampler.get(), frames);
+        if (room < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, room);
+        input.resampledLeft.resize(static_cast<size_t>(room) + 1);
+        input.resampledRight.resize(static_cast<size_t>(room) + 1);
+        uint8_t* out[2] = {reinterpret_cast<uint8_t*>(input.resampledLeft.data()),
+                           reinterpret_cast<uint8_t*>(input.resampledRight.data())};
+        const uint8_t* in[2] = {reinterpret_cast<const uint8_t*>(left), reinterpret_cast<const uint8_t*>(right)};
+        const int produced = swr_convert(input.resampler.get(), out, room + 1, in, frames);
+        if (produced < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, produced);
+        if (auto error = queueSamples(input, input.resampledLeft.data(), input.resampledRight.data(), produced))
+            return error;
+        return encodeWholeFrames(input);
+    }
+
+    std::optional<Error> pushSilence(AudioInput& input, int64_t frames, int rate) {
+        std::vector<float> zeros(static_cast<size_t>(std::min(frames, kSilenceChunkFrames)), 0.0f);
+        while (frames > 0) {
+            const int chunk = static_cast<int>(std::min<int64_t>(frames, kSilenceChunkFrames));
+            if (auto error = pushSound(input, zeros.data(), zeros.data(), chunk, rate)) return error;
+            frames -= chunk;
+        }
+        return std::nullopt;
+    }
+
+    // The first buffer's time starts the track (times before zero are cut off); later
+    // buffers follow on sample by sample, unless their time strays beyond the slack.
+    std::optional<Error> encodeAudio(AudioInput& input, const AudioSampleBuffer& buffer) {
+        const int rate = static_cast<int>(std::lround(buffer.sampleRate));
+        const bool timed = buffer.timescale > 0;
+        const double seconds = timed ? static_cast<double>(buffer.presentationValue) / buffer.timescale : 0.0;
+        int64_t skip = 0;
+        if (!input.started) {
+            input.started = true;
+            const double start = timed ? std::max(seconds, 0.0) : 0.0;
+            input.nextPts = std::llround(start * kAudioRate);
+            input.endSeconds = start;
+            if (timed && seconds < 0.0) skip = std::llround(-seconds * rate);
+        } else if (timed) {
+            const double gap = seconds - input.endSeconds;
+            if (gap > kAudioSlackSeconds) {
+                const int64_t silence = std::llround(gap * rate);
+                if (auto error = pushSilence(input, silence, rate)) return error;
+                input.endSeconds += static_cast<double>(silence) / rate;
+            } else if (gap < -kAudioSlackSeconds) {
+                skip = std::llround(-gap * rate);
+            }
+        }
+        if (skip >= buffer.frameCount) return std::nullopt;
+        const int frames = static_cast<int>(buffer.frameCount - skip);
+        input.endSeconds += static_cast<double>(frames) / rate;
+
+        // Mono plays on both sides; channels past the second are left out.
+        input.left.resize(static_cast<size_t>(frames));
+        input.right.resize(static_cast<size_t>(frames));
+        const int rightChannel = buffer.channels > 1 ? 1 : 0;
+        const float* samples = buffer.planes.data();
+        for (int i = 0; i < frames; ++i) {
+            const int64_t at = skip + i;
+            if (buffer.interleaved) {
+                input.left[i] = samples[at * buffer.channels];
+                input.right[i] = samples[at * buffer.channels + rightChannel];
+            } else {
+                input.left[i] = samples[at];
+                input.right[i] = samples[rightChannel * buffer.frameCount + at];
+            }
+        }
+        return pushSound(input, input.left.data(), input.right.data(), frames, rate);
+    }
+
+    std::optional<Error> finishTracks() {
+        if (video) {
+            if (int result = avcodec_send_frame(video->encoder.get(), nullptr); result < 0)
+                return writerError(encodeFailed, "Cannot encode " + path, result);
+            if (auto error = writePackets(*video->encoder, *video->stream, &video->durations)) return error;
+        }
+        for (auto& input : audio) {
+            // The muxer leaves out a track without samples, which would renumber the ones
+            // after it; a sound that never arrived is one frame of silence instead.
+            if (!input->started) {
+                input->started = true;
+                if (auto error = pushSilence(*input, audioFrameSize(*input), kAudioRate)) return error;
+            }
+            if (auto error = drainResampler(*input)) return error;
+            if (auto error = encodeWholeFrames(*input)) return error;
+            // The encoder takes a short last frame.
+            if (const int rest = av_audio_fifo_size(input->fifo.get()); rest > 0)
+                if (auto error = sendAudioFrame(*input, rest)) return error;
+            if (int result = avcodec_send_frame(input->encoder.get(), nullptr); result < 0)
+                return writerError(encodeFailed, "Cannot encode " + path, result);
+            if (auto error = writePackets(*input->encoder, *input->stream, nullptr)) return error;
+        }
+        int result = av_write_trailer(output.get());
+        if (result >= 0 && output->pb->error < 0) result = output->pb->error;
+        if (result < 0) return fileError(result, "Cannot write " + path);
+        if (result = avio_closep(&output->pb); result < 0) return fileError(result, "Cannot write " + path);
+        return std::nullopt;
+    }
+
+    void end(MovieWriterStatus outcome, std::optional<Error> error) {
+        if (output->pb != nullptr) avio_closep(&output->pb);
+        std::function<void()> done;
+        {
+            std::lock_guard lock(mutex);
+            failure = std::move(error);
+            status.store(outcome);
+            if (video) video->queue.clear();
+            for (auto& input : audio) input->queue.clear();
+            done = std::move(completion);
+        }
+        if (done) done();
+    }
+
+    void run() {
+        for (;;) {
+            MovieVideoFrame frame;
+            AudioSampleBuffer sound;
+            AudioInput* soundInput = nullptr;
+            bool haveFrame = false;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [&] { return stopRequested || finishRequested || anythingQueued(); });
+                if (stopRequested) return;
+                // Earliest first keeps what the muxer holds back for interleaving small.
+                double earliest = std::numeric_limits<double>::infinity();
+                if (video && !video->queue.empty()) {
+                    earliest = video->queue.front().presentationTime.seconds();
+                    haveFrame = true;
+                }
+                for (auto& input : audio) {
+                    if (input->queue.empty()) continue;
+                    const AudioSampleBuffer& head = input->queue.front();
+                    const double seconds = head.timescale > 0 ? static_cast<double>(head.presentationValue) / head.timescale
+                                                              : -std::numeric_limits<double>::infinity();
+                    if ((!haveFrame && soundInput == nullptr) || seconds < earliest) {
+                        earliest = seconds;
+                        soundInput = input.get();
+                    }
+                }
+                if (soundInput != nullptr) {
+                    haveFrame = false;
+                    sound = std::move(soundInput->queue.front());
+                    soundInput->queue.pop_front();
+                } else if (haveFrame) {
+                    frame = std::move(video->queue.front());
+                    video->queue.pop_front();
+                }
+            }
+            std::optional<Error> error;
+            if (soundInput != nullptr) {
+                error = encodeAudio(*soundInput, sound);
+            } else if (haveFrame) {
+                error = encodeVideo(*video, frame);
+            } else {
+                // Finishing with nothing left.
+                error = finishTracks();
+                const bool failed = error.has_value();
+                end(failed ? MovieWriterStatus::failed : MovieWriterStatus::completed, std::move(error));
+                return;
+            }
+            if (error) {
+                end(MovieWriterStatus::failed, std::move(error));
+                return;
+            }
+        }
+    }
+
+    // Caller holds the mutex.
+    bool anythingQueued() const {
+        if (video && !video->queue.empty()) return true;
+        return std::any_of(audio.begin(), audio.end(), [](const auto& input) { return !input->queue.empty(); });
+    }
+};
+
+MovieWriter::MovieWriter(std::string path) : path_(std::move(path)), impl_(std::make_unique<Impl>(path_, status_)) {}
+
+Expected<std::unique_ptr<MovieWriter>, Error> MovieWriter::create(const std::string& path) {
+    std::unique_ptr<MovieWriter> writer(new MovieWriter(path));
+    AVFormatContext* output = nullptr;
+    // The mp4 muxer whatever the extension says.
+    if (int result = avformat_alloc_output_context2(&output, nullptr, "mp4", path.c_str()); result < 0 || output == nullptr)
+        return unexpected(writerError(muxerUnavailable, "Cannot set up the MP4 muxer for " + path, result < 0 ? result : AVERROR_MUXER_NOT_FOUND));
+    writer->impl_->output.reset(output);
+    return writer;
+}
+
+MovieWriter::~MovieWriter() {
+    if (status_.load() == MovieWriterStatus::writing) cancelWriting();
+    if (!impl_->worker.joinable()) return;
+    // A completion that drops the writer runs on the worker, which touches nothing after it.
+    if (impl_->worker.get_id() == std::this_thread::get_id())
+        impl_->worker.detach();
+    else
+        impl_->worker.join();
+}
+
+int MovieWriter::addVideoInput(const MovieVideoSettings& settings) {
+    Impl& impl = *impl_;
+    if (status_.load() != MovieWriterStatus::unknown || impl.video) return -1;
+    const int widthPx = settings.widthPx & ~1;
+    const int heightPx = settings.heightPx & ~1;
+    if (widthPx < 2 || heightPx < 2 || settings.framesPerSecond <= 0 || settings.averageBitRate <= 0) return -1;
+    std::lock_guard lock(impl.mutex);
+    impl.video.emplace();
+    impl.video->settings = settings;
+    impl.video->widthPx = widthPx;
+    impl.video->heightPx = heightPx;
+    impl.inputs.push_back({true, 0});
+    return static_cast<int>(impl.inputs.size()) - 1;
+}
+
+int MovieWriter::addAudioInput() {
+    Impl& impl = *impl_;
+    if (status_.load() != MovieWriterStatus::unknown || impl.audio.size() >= 2) return -1;
+    std::lock_guard lock(impl.mutex);
+    impl.audio.push_back(std::make_unique<Impl::AudioInput>());
+    impl.inputs.push_back({false, impl.audio.size() - 1});
+    return static_cast<int>(impl.inputs.size()) - 1;
+}
+
+bool MovieWriter::startWriting() {
+    Impl& impl = *impl_;
+    if (status_.load() != MovieWriterStatus::unknown) return false;
+    if (auto error = impl.open()) {
+        const bool fileOpened = impl.output->pb != nullptr;
+        if (fileOpened) {
+            avio_closep(&impl.output->pb);
+            removeRegularFile(path_);
+        }
+        std::lock_guard lock(impl.mutex);
+        impl.failure = std::move(error);
+        status_.store(MovieWriterStatus::failed);
+        return false;
+    }
+    {
+        std::lock_guard lock(impl.mutex);
+        status_.store(MovieWriterStatus::writing);
+    }
+    impl.worker = std::thread([&impl] { impl.run(); });
+    return true;
+}
+
+std::optional<Error> MovieWriter::error() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->failure;
+}
+
+bool MovieWriter::isReadyForMoreMediaData(int input) const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->hasRoom(input);
+}
+
+bool MovieWriter::appendVideo(int input, MovieVideoFrame frame) {
+    Impl& impl = *impl_;
+    if (frame.presentationTime.timescale <= 0) return false;
+    std::lock_guard lock(impl.mutex);
+    Impl::VideoInput* video = impl.videoAt(input);
+    if (video == nullptr || !impl.hasRoom(input)) return false;
+    const auto bytes = static_cast<int64_t>(frame.planes.size());
+    if (bytes != i420Bytes(video->widthPx, video->heightPx) &&
+        bytes != i420Bytes(video->settings.widthPx, video->settings.heightPx))
+        return false;
+    video->queue.push_back(std::move(frame));
+    impl.wake.notify_one();
+    return true;
+}
+
+bool MovieWriter::appendAudio(int input, const AudioSampleBuffer& buffer) {
+    Impl& impl = *impl_;
+    const double rate = buffer.sampleRate;
+    if (!(rate >= 1000.0 && rate <= 768000.0) || buffer.channels < 1 || buffer.frameCount <= 0 ||
+        buffer.frameCount > kMaxBufferFrames ||
+        static_cast<int64_t>(buffer.planes.size()) < buffer.channels * buffer.frameCount)
+        return false;
+    std::lock_guard lock(impl.mutex);
+    Impl::AudioInput* audio = impl.audioAt(input);
+    if (audio == nullptr || !impl.hasRoom(input)) return false;
+    audio->queue.push_back(buffer);
+    impl.wake.notify_one();
+    return true;
+}
+
+void MovieWriter::markInputFinished(int input) {
+    Impl& impl = *impl_;
+    std::lock_guard lock(impl.mutex);
+    if (Impl::VideoInput* video = impl.videoAt(input)) video->finished = true;
+    if (Impl::AudioInput* audio = impl.audioAt(input)) audio->finished = true;
+}
+
+void MovieWriter::cancelWriting() {
+    Impl& impl = *impl_;
+    {
+        std::lock_guard lock(impl.mutex);
+        if (status_.load() == MovieWriterStatus::unknown) {
+            status_.store(MovieWriterStatus::cancelled);
+            return;
+        }
+        if (status_.load() != MovieWriterStatus::writing) return;
+        impl.stopRequested = true;
+    }
+    impl.wake.notify_all();
+    if (impl.worker.joinable()) impl.worker.join();
+    // The worker may have finished on its own just before it saw the request.
+    if (status_.load() != MovieWriterStatus::writing) return;
+    avio_closep(&impl.output->pb);
+    removeRegularFile(path_);
+    std::function<void()> done;
+    {
+        std::lock_guard lock(impl.mutex);
+        if (impl.video) impl.video->queue.clear();
+        for (auto& input : impl.audio) input->queue.clear();
+        status_.store(MovieWriterStatus::cancelled);
+        done = std::move(impl.completion);
+    }
+    // A finish that was under way still reports its end.
+    if (done) done();
+}
+
+void MovieWriter::finishWriting(std::function<void()> completion) {
+    Impl& impl = *impl_;
+    {
+        std::lock_guard lock(impl.mutex);
+        if (status_.load() == MovieWriterStatus::writing && !impl.finishRequested) {
+            impl.finishRequested = true;
+            if (impl.video) impl.video->finished = true;
+            for (auto& input : impl.audio) input->finished = true;
+            impl.completion = std::move(completion);
+            impl.wake.notify_all();
+            return;
+        }
+    }
+    if (completion) completion();
+}
+
+}  // namespace lumbrix
