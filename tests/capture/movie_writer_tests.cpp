@@ -447,17 +447,17 @@ TEST(MovieWriterInputs, FullQueueRefusesUntilTheWorkerCatchesUp) {
     ASSERT_TRUE(writer->startWriting()) << failureText(*writer);
     EXPECT_TRUE(writer->isReadyForMoreMediaData(video));
 
-    // Moving a frame in costs nothing next to encoding a full-HD picture.
-    const MovieVideoFrame picture = gradientFrame(1920, 1080, 0, MediaTime{0, 600});
+    // Moving a ready frame in costs nothing next to encoding a full-HD picture, so the
+    // queue fills long before the worker could take a dozen.
+    std::vector<MovieVideoFrame> pictures;
+    for (int i = 0; i < 20; ++i) pictures.push_back(gradientFrame(1920, 1080, i, MediaTime{i * 20, 600}));
     int accepted = 0;
-    while (accepted < 1000) {
-        MovieVideoFrame frame = picture;
-        frame.presentationTime = MediaTime{accepted * 20, 600};
+    for (MovieVideoFrame& frame : pictures) {
         if (!writer->appendVideo(video, std::move(frame))) break;
         ++accepted;
     }
     EXPECT_GE(accepted, 6);
-    EXPECT_LT(accepted, 1000);
+    EXPECT_LT(accepted, 20);
     // Sound later than every queued picture waits behind them, so its queue fills too.
     int buffers = 0;
     const AudioSampleBuffer later = sineBuffer(48000, 2, false, 48000 * 60, 1024);
@@ -636,39 +636,42 @@ TEST(MovieWriterEnd, WriteFailureWhileWritingEndsTheMovie) {
     TempFolder folder;
     ASSERT_TRUE(folder.ok());
     const std::string path = folder.file("limited.mp4");
-    const auto writeUntilRefused = [&] {
+    // The exit code says which step went wrong; the writer is gone before the exit, so
+    // its worker is joined.
+    const auto writeUntilRefused = [&]() -> int {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{64 * 1024, 64 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        auto writer = MovieWriter::create(path);
-        if (!writer) std::exit(2);
-        const int video = writer.value()->addVideoInput(smallVideo());
-        const int sound = writer.value()->addAudioInput();
-        if (!writer.value()->startWriting()) std::exit(3);
+        auto created = MovieWriter::create(path);
+        if (!created) return 2;
+        MovieWriter& writer = *created.value();
+        const int video = writer.addVideoInput(smallVideo());
+        const int sound = writer.addAudioInput();
+        if (!writer.startWriting()) return 3;
         const auto deadline = std::chrono::steady_clock::now() + 20s;
-        for (int i = 0; writer.value()->status() == MovieWriterStatus::writing; ++i) {
-            if (std::chrono::steady_clock::now() > deadline) std::exit(4);
+        for (int i = 0; writer.status() == MovieWriterStatus::writing; ++i) {
+            if (std::chrono::steady_clock::now() > deadline) return 4;
             // Noise compresses badly, so the limit comes within a few frames.
             MovieVideoFrame frame = gradientFrame(kWidth, kHeight, i, MediaTime{i * 20, 600});
             for (size_t at = 0; at < frame.planes.size(); ++at)
                 frame.planes[at] = static_cast<uint8_t>((at * 2654435761u + static_cast<size_t>(i) * 97) >> 13);
-            while (!writer.value()->appendVideo(video, frame) && writer.value()->status() == MovieWriterStatus::writing)
+            while (!writer.appendVideo(video, frame) && writer.status() == MovieWriterStatus::writing)
                 std::this_thread::sleep_for(1ms);
-            writer.value()->appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600));
+            writer.appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600));
         }
-        const std::optional<Error> error = writer.value()->error();
-        if (writer.value()->status() != MovieWriterStatus::failed || !error) std::exit(5);
+        const std::optional<Error> error = writer.error();
+        if (writer.status() != MovieWriterStatus::failed || !error) return 5;
         if (*error != posixError(EFBIG, "Cannot write " + path)) {
             std::fprintf(stderr, "unexpected error: %s\n", error->description.c_str());
-            std::exit(6);
+            return 6;
         }
-        if (writer.value()->appendVideo(video, gradientFrame(kWidth, kHeight, 0, MediaTime{0, 600}))) std::exit(7);
+        if (writer.appendVideo(video, gradientFrame(kWidth, kHeight, 0, MediaTime{0, 600}))) return 7;
         Completion completion;
-        writer.value()->finishWriting(completion.callback());
-        if (completion.count() != 1) std::exit(8);
-        std::exit(0);
+        writer.finishWriting(completion.callback());
+        if (completion.count() != 1) return 8;
+        return 0;
     };
-    EXPECT_EXIT(writeUntilRefused(), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::exit(writeUntilRefused()), testing::ExitedWithCode(0), "");
 }
 
 // Not a check: how fast full-HD pictures go through the ultrafast preset on this machine.
