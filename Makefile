@@ -49,6 +49,8 @@ bench: build
 	$(BUILD)/bin/bench_fbx_load
 	$(BUILD)/bin/bench_render_frame
 	$(BUILD)/bin/bench_ndi_upload
+	$(BUILD)/bin/bench_video_playback
+	$(BUILD)/bin/bench_record
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -1,14 +1,28 @@
 #pragma once
-// The frame grab: the renderer hands over its offscreen colour target at the
-// end of every frame; screenshots read the last one back and write it as PNG.
-// (Recording to a movie joins this object later.)
+// The frame grab and the recorder: the renderer hands over its offscreen colour target
+// at the end of every frame; screenshots read the last one back and write it as PNG,
+// and while a recording runs the frame goes to an H.264 track, time-stamped by the wall
+// clock, with up to two AAC tracks (the video file's sound, the microphone) pushed in
+// from outside.
 //
-// All calls run on the thread whose OpenGL context drew the frame, with that
-// context current.
+// Threads: capture() and the screenshot run on the thread whose OpenGL context drew
+// the frame, with that context current; start and stop on the main thread; the audio
+// appends on their producers' threads. A finished recording is reported on the
+// writer's thread.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <variant>
 
+#include "capture/movie_writer.h"
 #include "platform/error.h"
+#include "platform/main_queue.h"
+#include "platform/media/audio_sample_buffer.h"
 
 namespace lumbrix {
 
@@ -22,10 +36,24 @@ struct CaptureTexture {
 
 enum class ImageFileType { png };
 
-class RenderCapture {
+class YuvReadback;
+
+enum class RecordingState { idle, recording };
+
+class RenderCapture : public std::enable_shared_from_this<RenderCapture> {
 public:
     static constexpr const char* kErrorDomain = "RenderCapture";
     enum ErrorCode {
+        cannotAddVideoInput = -1,
+        startWritingFailed = -2,
+        noActiveRecording = -10,
+        writerFailedDuringRecording = -11,
+        writerNotWriting = -12,
+        finishStatus = -13,
+        selfDeallocated = -14,
+        writerDeallocated = -15,
+        writerStatusChanged = -16,
+        alreadyIdleStatus = -17,
         noFrameYet = -20,
         readbackFailed = -28,
         unsupportedPixelFormat = -29,
@@ -34,11 +62,35 @@ public:
         imageEncodeFailed = -32,
     };
 
-    // Keeps `frame` as the last frame (the renderer calls this once per frame).
-    void capture(const CaptureTexture& frame) { lastFrameTexture_ = frame; }
+    // `mainQueue` runs the delayed half of a stop; without one it runs at once.
+    static std::shared_ptr<RenderCapture> create(std::shared_ptr<MainQueue> mainQueue = {});
+    ~RenderCapture();
+    RenderCapture(const RenderCapture&) = delete;
+    RenderCapture& operator=(const RenderCapture&) = delete;
+
+    // Keeps `frame` as the last frame and, while recording, sends it to the movie (the
+    // renderer calls this once per frame). Never waits for the GPU or the encoder.
+    void capture(const CaptureTexture& frame);
     const std::optional<CaptureTexture>& lastFrameTexture() const { return lastFrameTexture_; }
     // Forgets the last frame (its texture is about to be deleted).
     void reset() { lastFrameTexture_.reset(); }
+
+    // Starts a movie at `path` (an existing file is replaced), `width` × `height` at
+    // `fps`, H.264 at `bitRate` bit/s; the audio tracks only when asked for.
+    std::optional<Error> startRecording(const std::string& path, int width, int height, int fps, int64_t bitRate,
+                                        bool includeSourceAudio, bool includeMicrophone);
+    // The finished file's path or an error, exactly once (unless this object is gone
+    // before the file is finished).
+    using StopCompletion = std::function<void(std::variant<std::string, Error>)>;
+    void stopRecording(StopCompletion completion);
+    void appendSourceAudio(const AudioSampleBuffer& buffer);
+    void appendMicrophone(const AudioSampleBuffer& buffer);
+
+    RecordingState state() const { return state_.load(); }
+    // Frames handed to the writer since the recording started.
+    uint64_t framesAppended() const { return framesAppended_.load(); }
+    // The x264 preset new recordings use (ultrafast unless changed).
+    void setVideoPreset(std::string preset) { videoPreset_ = std::move(preset); }
 
     // The last frame as a PNG at `path`: -20 "No frame yet" before the first frame.
     std::optional<Error> saveScreenshot(const std::string& path) const;
@@ -51,7 +103,38 @@ public:
                                             ImageFileType type = ImageFileType::png);
 
 private:
+    struct Pending;  // a frame read back on the GPU, waiting to be appended
+
+    explicit RenderCapture(std::shared_ptr<MainQueue> mainQueue);
+    void submitFrame(const CaptureTexture& frame);
+    void appendVideo(uint64_t tag, std::vector<uint8_t>&& planes);
+    void dropWriter();
+    void finish(std::shared_ptr<MovieWriter> writer, StopCompletion completion);
+    void delayedFinish(std::shared_ptr<MovieWriter> writer, StopCompletion completion);
+    double secondsSinceStart() const;
+
+    std::shared_ptr<MainQueue> mainQueue_;
     std::optional<CaptureTexture> lastFrameTexture_;
+
+    std::atomic<RecordingState> state_{RecordingState::idle};
+    // The writer and its inputs, read by the audio producers' threads.
+    mutable std::mutex writerMutex_;  // guards writer_, videoInput_, sourceAudioInput_, micInput_
+    std::shared_ptr<MovieWriter> writer_;
+    int videoInput_ = -1;
+    int sourceAudioInput_ = -1;
+    int micInput_ = -1;
+
+    // GL thread only.
+    std::chrono::steady_clock::time_point recordingStart_;
+    MediaTime lastVideoPTS_{0, 600};
+    int fps_ = 30;
+    int recordingWidth_ = 0;
+    int recordingHeight_ = 0;
+    std::unique_ptr<YuvReadback> readback_;
+    std::unique_ptr<Pending> pending_;
+    uint64_t nextTag_ = 0;
+    std::atomic<uint64_t> framesAppended_{0};
+    std::string videoPreset_ = "ultrafast";
 };
 
 }  // namespace lumbrix

@@ -120,8 +120,9 @@ ModelUniforms modelUniformsFor(const Float4x4& mvp, bool showUVGrid, FaceMode fa
     return uniforms;
 }
 
-Expected<std::unique_ptr<Renderer>, Error> Renderer::create() {
+Expected<std::unique_ptr<Renderer>, Error> Renderer::create(std::shared_ptr<MainQueue> mainQueue) {
     std::unique_ptr<Renderer> renderer(new Renderer());
+    renderer->capture_ = RenderCapture::create(std::move(mainQueue));
     if (auto error = renderer->initialize()) {
         return unexpected(std::move(*error));
     }
@@ -130,7 +131,7 @@ Expected<std::unique_ptr<Renderer>, Error> Renderer::create() {
 
 Renderer::~Renderer() {
     // The capture must not keep a texture name that dies with us.
-    capture_.reset();
+    capture_->reset();
 }
 
 std::optional<Error> Renderer::initialize() {
@@ -307,7 +308,7 @@ bool Renderer::ensureOffscreenTargets(int widthPx, int heightPx) {
         return true;
     }
     // The capture may still hold the texture that is about to go.
-    capture_.reset();
+    capture_->reset();
     captureTexture_ = GLTexture::generate();
     glBindTexture(GL_TEXTURE_2D, captureTexture_.id());
     glTexImage2D(GL_TEXTURE_2D, 0, kColorFormat, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -415,7 +416,7 @@ void Renderer::draw(GLuint targetFramebuffer, int widthPx, int heightPx) {
     glDepthMask(GL_TRUE);
     present(targetFramebuffer, widthPx, heightPx);
 
-    capture_.capture({captureTexture_.id(), targetWidthPx_, targetHeightPx_, kColorFormat});
+    capture_->capture({captureTexture_.id(), targetWidthPx_, targetHeightPx_, kColorFormat});
 }
 
 void Renderer::drawFloorGrid() {

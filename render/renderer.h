@@ -18,7 +18,6 @@
 #include "platform/error.h"
 #include "platform/expected.h"
 #include "platform/gl/gl_object.h"
-#include "render/gl_sampler.h"
 #include "render/orbit_camera.h"
 #include "render/renderer_uniforms.h"
 #include "render/vector_math.h"
@@ -49,7 +48,8 @@ class Renderer {
 public:
     // Builds the programs, the uniform buffer and the floor grid for radius 1. Fails
     // only on a broken installation (a program that does not compile or link).
-    static Expected<std::unique_ptr<Renderer>, Error> create();
+    // `mainQueue` is where the capture finishes a stopped recording.
+    static Expected<std::unique_ptr<Renderer>, Error> create(std::shared_ptr<MainQueue> mainQueue = {});
 
     ~Renderer();
     Renderer(const Renderer&) = delete;
@@ -89,9 +89,10 @@ public:
     ClipPlanes lastClipPlanes() const { return lastClipPlanes_; }
 
     OrbitCamera& fallbackCamera() { return fallbackCamera_; }
-    RenderCapture& capture() { return capture_; }
+    RenderCapture& capture() { return *capture_; }
+    const std::shared_ptr<RenderCapture>& sharedCapture() const { return capture_; }
     // The last frame drawn as a PNG at `path`; RenderCapture -20 "No frame yet" before one.
-    std::optional<Error> saveScreenshot(const std::string& path) const { return capture_.saveScreenshot(path); }
+    std::optional<Error> saveScreenshot(const std::string& path) const { return capture_->saveScreenshot(path); }
     // The offscreen colour texture (GL_RGBA8); 0 before the first frame.
     GLuint captureTexture() const { return captureTexture_.id(); }
 
@@ -181,7 +182,7 @@ private:
     int targetWidthPx_ = 0;
     int targetHeightPx_ = 0;
 
-    RenderCapture capture_;
+    std::shared_ptr<RenderCapture> capture_;
     uint64_t uploadCount_ = 0;
 };
 

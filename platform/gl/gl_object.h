@@ -62,6 +62,7 @@ LUMBRIX_GL_GEN_TRAITS(VertexArray, glGenVertexArrays, glDeleteVertexArrays)
 LUMBRIX_GL_GEN_TRAITS(Texture, glGenTextures, glDeleteTextures)
 LUMBRIX_GL_GEN_TRAITS(Framebuffer, glGenFramebuffers, glDeleteFramebuffers)
 LUMBRIX_GL_GEN_TRAITS(Renderbuffer, glGenRenderbuffers, glDeleteRenderbuffers)
+LUMBRIX_GL_GEN_TRAITS(Sampler, glGenSamplers, glDeleteSamplers)
 #undef LUMBRIX_GL_GEN_TRAITS
 
 struct Shader {
@@ -78,6 +79,7 @@ using GLVertexArray = GLObject<gl_traits::VertexArray>;
 using GLTexture = GLObject<gl_traits::Texture>;
 using GLFramebuffer = GLObject<gl_traits::Framebuffer>;
 using GLRenderbuffer = GLObject<gl_traits::Renderbuffer>;
+using GLSampler = GLObject<gl_traits::Sampler>;
 using GLShader = GLObject<gl_traits::Shader>;
 using GLProgram = GLObject<gl_traits::Program>;
 

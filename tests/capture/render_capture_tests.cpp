@@ -203,7 +203,8 @@ TEST_F(RenderCaptureTest, AnErrorLeftPendingBeforehandDoesNotFailTheSave) {
 TEST_F(RenderCaptureTest, ScreenshotSavesTheLastFrameAndNeedsOne) {
     const Error noFrame(RenderCapture::kErrorDomain, -20, "No frame yet");
     const std::string path = folder_.file("shot.png");
-    RenderCapture capture;
+    auto shared = RenderCapture::create();
+    RenderCapture& capture = *shared;
     EXPECT_EQ(capture.saveScreenshot(path), noFrame);
     EXPECT_TRUE(folder_.list().empty());
 

@@ -1,0 +1,275 @@
+// Recording the view: frames from a real (headless) GL texture through the GPU read-back
+// into an MP4, checked with ffprobe and ffmpeg; every stop path and its lines.
+#include <epoxy/gl.h>
+#include <gmock/gmock.h>
+#include <stdio.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "capture/render_capture.h"
+#include "platform/gl/gl_object.h"
+#include "platform/headless_gl_context.h"
+#include "platform/main_queue.h"
+#include "tests/support/temp_folder.h"
+
+namespace lumbrix {
+namespace {
+
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+// Output of a command, standard output only.
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t read = 0;
+        while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, read);
+        pclose(pipe);
+    }
+    return out;
+}
+
+std::string probe(const std::string& path) {
+    return run("ffprobe -v error -show_entries stream=codec_name,profile,width,height,sample_rate,channels,"
+               "nb_read_frames,start_time:format=format_name,duration -count_frames -of default=nw=1 '" +
+               path + "'");
+}
+
+// The first decoded frame as RGB bytes, top row first.
+std::vector<uint8_t> firstFrameRgb(const std::string& path) {
+    const std::string out = run("ffmpeg -v error -i '" + path + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    return std::vector<uint8_t>(out.begin(), out.end());
+}
+
+// A texture stored as GL stores render targets (bottom row first) whose upper half,
+// as seen, is red and lower half blue; with `quarters`, the left half of the upper half
+// is green instead.
+GLTexture makePicture(int width, int height, bool quarters = false) {
+    std::vector<uint8_t> stored;
+    for (int row = 0; row < height; ++row) {
+        const bool upper = row >= height / 2;  // the last stored rows are the top
+        for (int x = 0; x < width; ++x) {
+            const bool green = quarters && upper && x < width / 2;
+            stored.insert(stored.end(), {static_cast<uint8_t>(upper && !green ? 255 : 0),
+                                         static_cast<uint8_t>(green ? 255 : 0), static_cast<uint8_t>(upper ? 0 : 255), 255});
+        }
+    }
+    GLTexture texture = GLTexture::generate();
+    glBindTexture(GL_TEXTURE_2D, texture.id());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, stored.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return texture;
+}
+
+class RecordingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto created = HeadlessGLContext::create();
+        ASSERT_TRUE(created) << created.error().description;
+        context_.emplace(std::move(created.value()));
+        ASSERT_TRUE(folder.ok());
+    }
+    void TearDown() override {
+        capture.reset();
+        queue->drain();
+        context_.reset();
+    }
+
+    // Hands `texture` to the capture at about `fps` for `seconds`.
+    void feed(const CaptureTexture& texture, double seconds, int fps = 30) {
+        const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+        while (Clock::now() < end) {
+            capture->capture(texture);
+            queue->drain();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000 / fps));
+        }
+    }
+
+    // Stops and waits for the completion, running the main queue meanwhile; returns the
+    // result and what was printed.
+    std::pair<std::optional<std::variant<std::string, Error>>, std::string> stop() {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<std::variant<std::string, Error>> result;
+        ::testing::internal::CaptureStdout();
+        capture->stopRecording([&](std::variant<std::string, Error> outcome) {
+            std::lock_guard lock(mutex);
+            result = std::move(outcome);
+            done.notify_all();
+        });
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            queue->drain();
+            std::unique_lock lock(mutex);
+            if (result || Clock::now() > deadline) break;
+            done.wait_for(lock, std::chrono::milliseconds(10));
+        }
+        queue->drain();
+        return {std::move(result), ::testing::internal::GetCapturedStdout()};
+    }
+
+    std::shared_ptr<TaskQueue> queue = std::make_shared<TaskQueue>();
+    std::shared_ptr<RenderCapture> capture = RenderCapture::create(queue);
+    test::TempFolder folder;
+
+private:
+    std::optional<HeadlessGLContext> context_;
+};
+
+TEST_F(RecordingTest, StopWithNothingRecordingAnswersNoActiveRecording) {
+    auto [result, printed] = stop();
+    ASSERT_TRUE(result.has_value());
+    ASSERT_TRUE(std::holds_alternative<Error>(*result));
+    EXPECT_EQ(std::get<Error>(*result), Error("RenderCapture", -10, "No active recording"));
+    EXPECT_EQ(printed,
+              "Audio: stopRecording called, state: idle, writer: false, input: false\n"
+              "Audio: stopRecording failed - no writer or input\n");
+}
+
+TEST_F(RecordingTest, RecordsTheViewUprightAtWallClockTimesAndFinishesWithEveryLine) {
+    GLTexture picture = makePicture(64, 48);
+    const std::string path = folder.file("view.mp4");
+    ASSERT_FALSE(capture->startRecording(path, 64, 48, 30, 2000000, false, false));
+    EXPECT_EQ(capture->state(), RecordingState::recording);
+    feed({picture.id(), 64, 48, GL_RGBA8}, 1.0);
+    auto [result, printed] = stop();
+    EXPECT_EQ(capture->state(), RecordingState::idle);
+    ASSERT_TRUE(result.has_value()) << "no completion";
+    ASSERT_TRUE(std::holds_alternative<std::string>(*result)) << std::get<Error>(*result).description;
+    EXPECT_EQ(std::get<std::string>(*result), path);
+    EXPECT_EQ(printed,
+              "Audio: stopRecording called, state: recording, writer: true, input: true\n"
+              "Audio: Marking video input as finished\n"
+              "Audio: Video input marked as finished\n"
+              "Audio: No microphone input to mark as finished\n"
+              "Audio: Checking writer status before finish: 1\n"
+              "Audio: Finishing writer, status: 1\n"
+              "Audio: Writer finishWriting completed, status: 2\n"
+              "Audio: Writer finished successfully\n");
+
+    const std::string info = probe(path);
+    EXPECT_THAT(info, HasSubstr("codec_name=h264"));
+    EXPECT_THAT(info, HasSubstr("profile=High"));
+    EXPECT_THAT(info, HasSubstr("width=64\nheight=48"));
+    EXPECT_THAT(info, HasSubstr("format_name=mov,mp4"));
+    // Every frame the capture appended is in the file (about 30 were offered; a busy
+    // machine may skip some, which is the point of never waiting).
+    EXPECT_GE(capture->framesAppended(), 10u);
+    EXPECT_THAT(info, HasSubstr("nb_read_frames=" + std::to_string(capture->framesAppended()) + "\n"));
+
+    const std::vector<uint8_t> rgb = firstFrameRgb(path);
+    ASSERT_EQ(rgb.size(), size_t{64 * 48 * 3});
+    auto at = [&](int x, int y) { return &rgb[(static_cast<size_t>(y) * 64 + x) * 3]; };
+    EXPECT_GT(at(32, 10)[0], 200);  // top: red
+    EXPECT_LT(at(32, 10)[2], 60);
+    EXPECT_GT(at(32, 38)[2], 200);  // bottom: blue
+    EXPECT_LT(at(32, 38)[0], 60);
+}
+
+TEST_F(RecordingTest, ALargerViewThanTheMovieGivesItsTopLeftCorner) {
+    GLTexture picture = makePicture(64, 48, /*quarters=*/true);
+    const std::string path = folder.file("corner.mp4");
+    ASSERT_FALSE(capture->startRecording(path, 32, 24, 30, 1000000, false, false));
+    feed({picture.id(), 64, 48, GL_RGBA8}, 0.4);
+    auto [result, printed] = stop();
+    ASSERT_TRUE(result && std::holds_alternative<std::string>(*result)) << printed;
+    const std::vector<uint8_t> rgb = firstFrameRgb(path);
+    ASSERT_EQ(rgb.size(), size_t{32 * 24 * 3});
+    const uint8_t* middle = &rgb[(12 * 32 + 16) * 3];
+    EXPECT_GT(middle[1], 200) << "the green top-left quarter fills the movie";
+    EXPECT_LT(middle[0], 60);
+}
+
+TEST_F(RecordingTest, AudioTracksFollowTheVideoInOrderAndTheMicrophoneIsAnnounced) {
+    GLTexture picture = makePicture(64, 48);
+    const std::string path = folder.file("sound.mp4");
+    ::testing::internal::CaptureStdout();
+    ASSERT_FALSE(capture->startRecording(path, 64, 48, 30, 1000000, true, true));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Audio: microphone writer input added (AAC)\n");
+
+    // The video file's sound: planar stereo at 48 kHz; the microphone: interleaved mono.
+    std::thread producers([&] {
+        int64_t written = 0;
+        for (int block = 0; block < 20; ++block) {
+            AudioSampleBuffer source;
+            source.sampleRate = 48000;
+            source.frameCount = 2400;
+            source.planes.assign(2 * 2400, 0.25f);
+            source.presentationValue = written;
+            source.timescale = 48000;
+            capture->appendSourceAudio(source);
+            AudioSampleBuffer mic;
+            mic.sampleRate = 44100;
+            mic.channels = 1;
+            mic.interleaved = true;
+            mic.frameCount = 2205;
+            mic.planes.assign(2205, -0.25f);
+            mic.presentationValue = written * 44100 / 48000;
+            mic.timescale = 44100;
+            capture->appendMicrophone(mic);
+            written += 2400;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    feed({picture.id(), 64, 48, GL_RGBA8}, 1.0);
+    producers.join();
+    auto [result, printed] = stop();
+    ASSERT_TRUE(result && std::holds_alternative<std::string>(*result)) << printed;
+    EXPECT_THAT(printed, HasSubstr("Audio: Marking microphone input as finished\n"
+                                   "Audio: Microphone input marked as finished\n"));
+
+    const std::string info = probe(path);
+    const size_t video = info.find("codec_name=h264");
+    const size_t firstAudio = info.find("codec_name=aac");
+    ASSERT_NE(video, std::string::npos);
+    ASSERT_NE(firstAudio, std::string::npos);
+    EXPECT_LT(video, firstAudio) << "video first";
+    EXPECT_NE(info.find("codec_name=aac", firstAudio + 1), std::string::npos) << "two sound tracks:\n" << info;
+    EXPECT_THAT(info, HasSubstr("sample_rate=48000\nchannels=2"));
+}
+
+TEST_F(RecordingTest, StartingAgainCancelsTheRunningRecording) {
+    GLTexture picture = makePicture(64, 48);
+    ASSERT_FALSE(capture->startRecording(folder.file("first.mp4"), 64, 48, 30, 1000000, false, false));
+    feed({picture.id(), 64, 48, GL_RGBA8}, 0.2);
+    const std::string second = folder.file("second.mp4");
+    ASSERT_FALSE(capture->startRecording(second, 64, 48, 30, 1000000, false, false));
+    feed({picture.id(), 64, 48, GL_RGBA8}, 0.4);
+    auto [result, printed] = stop();
+    ASSERT_TRUE(result && std::holds_alternative<std::string>(*result)) << printed;
+    EXPECT_EQ(std::get<std::string>(*result), second);
+    EXPECT_THAT(probe(second), HasSubstr("codec_name=h264"));
+}
+
+TEST_F(RecordingTest, UnwritablePlacesFailCleanly) {
+    const auto missingFolder = capture->startRecording(folder.file("no/such/folder/x.mp4"), 64, 48, 30, 1000000,
+                                                       false, false);
+    ASSERT_TRUE(missingFolder.has_value());
+    EXPECT_THAT(missingFolder->description, HasSubstr("No such file or directory"));
+    EXPECT_EQ(capture->state(), RecordingState::idle);
+
+    // A full disk: whether the header or a later write hits it, the recording ends in
+    // an error that says so, and nothing hangs.
+    GLTexture picture = makePicture(64, 48);
+    const auto full = capture->startRecording("/dev/full", 64, 48, 30, 1000000, false, false);
+    if (full) {
+        EXPECT_THAT(full->description, HasSubstr("No space left on device"));
+        return;
+    }
+    feed({picture.id(), 64, 48, GL_RGBA8}, 0.5);
+    auto [result, printed] = stop();
+    ASSERT_TRUE(result.has_value()) << printed;
+    ASSERT_TRUE(std::holds_alternative<Error>(*result));
+    EXPECT_THAT(std::get<Error>(*result).description, HasSubstr("No space left on device"));
+}
+
+}  // namespace
+}  // namespace lumbrix
