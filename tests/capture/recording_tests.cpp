@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -234,6 +235,26 @@ TEST_F(RecordingTest, AudioTracksFollowTheVideoInOrderAndTheMicrophoneIsAnnounce
     EXPECT_LT(video, firstAudio) << "video first";
     EXPECT_NE(info.find("codec_name=aac", firstAudio + 1), std::string::npos) << "two sound tracks:\n" << info;
     EXPECT_THAT(info, HasSubstr("sample_rate=48000\nchannels=2"));
+
+    // All tracks start together: the sound at 0, the picture at its first frame's wall
+    // time since the start, which comes within a frame or two.
+    const std::string starts = run("ffprobe -v error -show_entries stream=codec_type,start_time -of csv=p=0 '" + path + "'");
+    double videoStart = -1, firstAudioStart = -1;
+    for (size_t at = 0; at < starts.size();) {
+        const size_t end = starts.find('\n', at);
+        const std::string line = starts.substr(at, end - at);
+        const size_t comma = line.find(',');
+        if (comma != std::string::npos) {
+            const double value = std::atof(line.c_str() + comma + 1);
+            if (line.rfind("video", 0) == 0) videoStart = value;
+            if (line.rfind("audio", 0) == 0 && firstAudioStart < 0) firstAudioStart = value;
+        }
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    EXPECT_GE(videoStart, 0.0);
+    EXPECT_LT(videoStart, 0.1) << starts;
+    EXPECT_DOUBLE_EQ(firstAudioStart, 0.0) << starts;
 }
 
 TEST_F(RecordingTest, StartingAgainCancelsTheRunningRecording) {
