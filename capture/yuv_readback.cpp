@@ -18,42 +18,32 @@ void main() {
 }
 )";
 
-// The target is one byte wide per pixel and frame-width wide: its rows, read back in
-// order, are the I420 bytes of the frame. Pixel (x, r) is byte r × width + x: the Y
-// plane first (one byte per picture pixel), then U and V (one byte per 2 × 2 block).
+// One plane per pass, one output byte per fragment, with no integer arithmetic: each
+// fragment maps straight onto the texels it needs (a software rasteriser pays dearly for
+// per-fragment division). Rows come out top first, as the movie stores them: target row r
+// is picture row r, which the capture texture (bottom-up) keeps at row height - 1 - r.
 // BT.709 in video range, as players assume for HD pictures.
 const char* const kFragment = R"(#version 330 core
 uniform sampler2D frame;
-uniform ivec2 sourceSize;  // the capture texture's, rows bottom-up
-uniform ivec2 frameSize;   // the movie's, even
+uniform vec2 sourceSize;   // the capture texture's, in texels
+uniform int plane;         // 0 Y, 1 U, 2 V
 out float value;
 
-vec3 rgbAt(ivec2 topDown) {
-    ivec2 texel = ivec2(topDown.x, sourceSize.y - 1 - topDown.y);
-    if (topDown.x >= sourceSize.x || texel.y < 0) return vec3(0.0);
-    return texelFetch(frame, texel, 0).rgb;
-}
-
 void main() {
-    int index = int(gl_FragCoord.y) * frameSize.x + int(gl_FragCoord.x);
-    int lumaBytes = frameSize.x * frameSize.y;
-    if (index < lumaBytes) {
-        ivec2 at = ivec2(index % frameSize.x, index / frameSize.x);
-        vec3 c = rgbAt(at);
+    if (plane == 0) {
+        // Picture pixel (x, r) at the texel's centre.
+        vec2 texel = vec2(gl_FragCoord.x, sourceSize.y - gl_FragCoord.y);
+        if (texel.x > sourceSize.x || texel.y < 0.0) { value = 16.0 / 255.0; return; }
+        vec3 c = texture(frame, texel / sourceSize).rgb;
         value = (16.0 + 219.0 * dot(c, vec3(0.2126, 0.7152, 0.0722))) / 255.0;
         return;
     }
-    int chroma = index - lumaBytes;
-    int chromaWidth = frameSize.x / 2;
-    int planeBytes = chromaWidth * (frameSize.y / 2);
-    bool isV = chroma >= planeBytes;
-    if (isV) chroma -= planeBytes;
-    if (chroma >= planeBytes) { value = 0.0; return; }
-    ivec2 block = ivec2(chroma % chromaWidth, chroma / chromaWidth) * 2;
-    vec3 c = 0.25 * (rgbAt(block) + rgbAt(block + ivec2(1, 0)) + rgbAt(block + ivec2(0, 1)) + rgbAt(block + ivec2(1, 1)));
-    float u = dot(c, vec3(-0.1146, -0.3854, 0.5));
-    float v = dot(c, vec3(0.5, -0.4542, -0.0458));
-    value = (128.0 + 224.0 * (isV ? v : u)) / 255.0;
+    // The middle of the 2 x 2 block: one bilinear fetch averages it.
+    vec2 centre = vec2(2.0 * gl_FragCoord.x, sourceSize.y - 2.0 * gl_FragCoord.y);
+    if (centre.x > sourceSize.x || centre.y < 0.0) { value = 128.0 / 255.0; return; }
+    vec3 c = texture(frame, centre / sourceSize).rgb;
+    float chroma = plane == 1 ? dot(c, vec3(-0.1146, -0.3854, 0.5)) : dot(c, vec3(0.5, -0.4542, -0.0458));
+    value = (128.0 + 224.0 * chroma) / 255.0;
 }
 )";
 
@@ -103,8 +93,9 @@ struct SavedState {
 }  // namespace
 
 struct YuvReadback::Slot {
-    GLTexture target;  // R8, frame-width wide, 1.5 × frame-height tall
-    GLFramebuffer framebuffer;
+    // R8 targets: Y at the frame's size, U and V at half its width and height.
+    GLTexture planes[3];
+    GLFramebuffer framebuffers[3];
     GLsync fence = nullptr;
     uint64_t tag = 0;
     uint64_t order = 0;
@@ -131,29 +122,35 @@ std::unique_ptr<YuvReadback> YuvReadback::create(int widthPx, int heightPx, int 
     readback->height_ = heightPx;
     readback->program_ = std::move(program.value());
     readback->vertexArray_ = GLVertexArray::generate();
-    // The caller's texture may keep the default mipmapped filter without mipmaps, which
-    // leaves it incomplete (black) for any fetch; the sampler's filter decides instead.
+    // Our own filtering whatever the caller's texture says: linear, so one fetch at a
+    // block's middle averages it, and no mipmaps, which a render target without them
+    // would otherwise be incomplete (black) for.
     readback->sampler_ = GLSampler::generate();
-    glSamplerParameteri(readback->sampler_.id(), GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glSamplerParameteri(readback->sampler_.id(), GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glSamplerParameteri(readback->sampler_.id(), GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glSamplerParameteri(readback->sampler_.id(), GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glSamplerParameteri(readback->sampler_.id(), GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glSamplerParameteri(readback->sampler_.id(), GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     readback->sourceSizeLocation_ = glGetUniformLocation(readback->program_.id(), "sourceSize");
-    readback->frameSizeLocation_ = glGetUniformLocation(readback->program_.id(), "frameSize");
+    readback->planeLocation_ = glGetUniformLocation(readback->program_.id(), "plane");
 
     SavedState saved;
-    const int rows = heightPx * 3 / 2;
     readback->slots_.resize(static_cast<size_t>(ringSize));
     for (Slot& slot : readback->slots_) {
-        slot.target = GLTexture::generate();
-        glBindTexture(GL_TEXTURE_2D, slot.target.id());
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, widthPx, rows, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        slot.framebuffer = GLFramebuffer::generate();
-        glBindFramebuffer(GL_FRAMEBUFFER, slot.framebuffer.id());
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, slot.target.id(), 0);
-        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-            return nullptr;
+        for (int plane = 0; plane < 3; ++plane) {
+            const int width = plane == 0 ? widthPx : widthPx / 2;
+            const int height = plane == 0 ? heightPx : heightPx / 2;
+            slot.planes[plane] = GLTexture::generate();
+            glBindTexture(GL_TEXTURE_2D, slot.planes[plane].id());
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+            slot.framebuffers[plane] = GLFramebuffer::generate();
+            glBindFramebuffer(GL_FRAMEBUFFER, slot.framebuffers[plane].id());
+            glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, slot.planes[plane].id(), 0);
+            if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+                return nullptr;
+            }
         }
     }
     return readback;
@@ -179,20 +176,22 @@ bool YuvReadback::submit(unsigned int texture, int textureWidthPx, int textureHe
         return false;
     }
     SavedState saved;
-    glBindFramebuffer(GL_FRAMEBUFFER, free->framebuffer.id());
-    glViewport(0, 0, width_, height_ * 3 / 2);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
     glDisable(GL_SCISSOR_TEST);
     glDisable(GL_CULL_FACE);
     glUseProgram(program_.id());
-    glUniform2i(sourceSizeLocation_, textureWidthPx, textureHeightPx);
-    glUniform2i(frameSizeLocation_, width_, height_);
+    glUniform2f(sourceSizeLocation_, static_cast<float>(textureWidthPx), static_cast<float>(textureHeightPx));
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, texture);
     glBindSampler(0, sampler_.id());
     glBindVertexArray(vertexArray_.id());
-    glDrawArrays(GL_TRIANGLES, 0, 3);
+    for (int plane = 0; plane < 3; ++plane) {
+        glBindFramebuffer(GL_FRAMEBUFFER, free->framebuffers[plane].id());
+        glViewport(0, 0, plane == 0 ? width_ : width_ / 2, plane == 0 ? height_ : height_ / 2);
+        glUniform1i(planeLocation_, plane);
+        glDrawArrays(GL_TRIANGLES, 0, 3);
+    }
     free->fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     // No flush here: the next frame's drawing flushes the pass and its fence anyway,
     // and on Mesa's software rasteriser a flush runs the pass to its end on the
@@ -224,9 +223,15 @@ void YuvReadback::collect(const std::function<void(uint64_t, std::vector<uint8_t
         {
             SavedState saved;
             glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-            glBindFramebuffer(GL_READ_FRAMEBUFFER, oldest->framebuffer.id());
             glPixelStorei(GL_PACK_ALIGNMENT, 1);
-            glReadPixels(0, 0, width_, height_ * 3 / 2, GL_RED, GL_UNSIGNED_BYTE, planes.data());
+            uint8_t* into = planes.data();
+            for (int plane = 0; plane < 3; ++plane) {
+                const int width = plane == 0 ? width_ : width_ / 2;
+                const int height = plane == 0 ? height_ : height_ / 2;
+                glBindFramebuffer(GL_READ_FRAMEBUFFER, oldest->framebuffers[plane].id());
+                glReadPixels(0, 0, width, height, GL_RED, GL_UNSIGNED_BYTE, into);
+                into += static_cast<size_t>(width) * static_cast<size_t>(height);
+            }
         }
         const uint64_t tag = oldest->tag;
         oldest->release();

@@ -50,12 +50,12 @@ private:
     int width_ = 0;
     int height_ = 0;
     GLProgram program_;
-    GLSampler sampler_;  // nearest, one level: makes any texture complete for the fetch
+    GLSampler sampler_;
     GLVertexArray vertexArray_;
     std::vector<Slot> slots_;
     uint64_t submitted_ = 0;  // order of submission, for collecting oldest first
     int sourceSizeLocation_ = -1;
-    int frameSizeLocation_ = -1;
+    int planeLocation_ = -1;
 };
 
 }  // namespace lumbrix
