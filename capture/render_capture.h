@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "capture/movie_writer.h"
 #include "platform/error.h"
@@ -135,6 +136,12 @@ private:
     uint64_t nextTag_ = 0;
     std::atomic<uint64_t> framesAppended_{0};
     std::string videoPreset_ = "ultrafast";
+
+    // A finish in progress and every stop waiting for it: a second stop while the file
+    // is being finished waits for the same result instead of finishing it twice.
+    std::mutex finishMutex_;  // guards finishingWriter_, finishWaiters_
+    MovieWriter* finishingWriter_ = nullptr;
+    std::vector<StopCompletion> finishWaiters_;
 };
 
 }  // namespace lumbrix

@@ -397,8 +397,15 @@ void RenderCapture::finish(std::shared_ptr<MovieWriter> writer, StopCompletion c
             return;
     }
     MovieWriter* finishing = writer.get();
-    finishing->finishWriting([weak = weak_from_this(), writer = std::weak_ptr<MovieWriter>(writer), finishing,
-                              completion = std::move(completion)] {
+    {
+        std::lock_guard lock(finishMutex_);
+        finishWaiters_.push_back(std::move(completion));
+        if (finishingWriter_ == finishing) {
+            return;  // already finishing: this stop hears the same outcome
+        }
+        finishingWriter_ = finishing;
+    }
+    finishing->finishWriting([weak = weak_from_this(), finishing] {
         // On the writer's thread. The writer itself is alive here: it is the one calling.
         auto self = weak.lock();
         if (!self) {
@@ -409,13 +416,25 @@ void RenderCapture::finish(std::shared_ptr<MovieWriter> writer, StopCompletion c
                          std::to_string(static_cast<int>(finishing->status())));
         const std::optional<Error> error = finishing->error();
         const std::string path = finishing->outputPath();
+        std::vector<StopCompletion> waiters;
+        {
+            std::lock_guard lock(self->finishMutex_);
+            waiters = std::move(self->finishWaiters_);
+            self->finishWaiters_.clear();
+            self->finishingWriter_ = nullptr;
+        }
         self->dropWriter();
         if (error) {
             printConsoleLine("Audio: Writer finished with error: " + error->description);
-            completion(*error);
         } else {
             printConsoleLine("Audio: Writer finished successfully");
-            completion(path);
+        }
+        for (StopCompletion& waiter : waiters) {
+            if (error) {
+                waiter(*error);
+            } else {
+                waiter(path);
+            }
         }
     });
 }

@@ -257,6 +257,43 @@ TEST_F(RecordingTest, AudioTracksFollowTheVideoInOrderAndTheMicrophoneIsAnnounce
     EXPECT_DOUBLE_EQ(firstAudioStart, 0.0) << starts;
 }
 
+TEST_F(RecordingTest, ASecondStopWhileFinishingGetsTheSameFile) {
+    GLTexture picture = makePicture(64, 48);
+    const std::string path = folder.file("twice.mp4");
+    ASSERT_FALSE(capture->startRecording(path, 64, 48, 30, 1000000, false, false));
+    feed({picture.id(), 64, 48, GL_RGBA8}, 0.3);
+    std::mutex mutex;
+    std::vector<std::variant<std::string, Error>> results;
+    auto record = [&](std::variant<std::string, Error> outcome) {
+        std::lock_guard lock(mutex);
+        results.push_back(std::move(outcome));
+    };
+    ::testing::internal::CaptureStdout();
+    capture->stopRecording(record);
+    capture->stopRecording(record);  // the first has not finished the file yet
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        queue->drain();
+        {
+            std::lock_guard lock(mutex);
+            if (results.size() >= 2 || Clock::now() > deadline) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    queue->drain();
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(printed, HasSubstr("Audio: State is already idle, checking writer status: 1\n"
+                                   "Audio: Writer still writing, finishing...\n"));
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(results.size(), 2u) << printed;
+    for (const auto& result : results) {
+        ASSERT_TRUE(std::holds_alternative<std::string>(result)) << std::get<Error>(result).description;
+        EXPECT_EQ(std::get<std::string>(result), path);
+    }
+    EXPECT_THAT(probe(path), HasSubstr("codec_name=h264")) << "finished once, not cancelled by the second stop";
+}
+
 TEST_F(RecordingTest, StartingAgainCancelsTheRunningRecording) {
     GLTexture picture = makePicture(64, 48);
     ASSERT_FALSE(capture->startRecording(folder.file("first.mp4"), 64, 48, 30, 1000000, false, false));
