@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/audio/sdl_audio.h"
 #include "platform/console_line.h"
 
 namespace lumbrix {
@@ -22,10 +23,6 @@ constexpr int kPreferredRate = 44100;
 // A device buffer lasts about 23 ms; draining at a fraction of that keeps the hand-over
 // prompt without the capture thread having to signal anyone.
 constexpr auto kDrainInterval = std::chrono::milliseconds(5);
-
-// SDL counts subsystem users itself, but not thread-safely; this keeps microphone
-// instances apart. AudioOutput holds a lock of its own, which this one does not exclude.
-std::mutex gSdlAudioMutex;
 
 // The rate as the status line has always shown a double: a whole number keeps one
 // decimal ("48000.0").
@@ -107,8 +104,7 @@ struct AudioCapture::Session {
         // Returns once SDL's capture thread has finished, so the callback never sees a
         // dead ring.
         if (device != 0) SDL_CloseAudioDevice(device);
-        std::lock_guard lock(gSdlAudioMutex);
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        releaseSdlAudio();
     }
 
     // SDL's capture thread: copy and go.
@@ -120,12 +116,9 @@ struct AudioCapture::Session {
 
     // Opens the default capture device paused; fails with SDL's reason.
     static std::unique_ptr<Session> open(int requestedChannels, std::string& failure) {
-        {
-            std::lock_guard lock(gSdlAudioMutex);
-            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-                failure = SDL_GetError();
-                return nullptr;
-            }
+        if (std::string problem = acquireSdlAudio(); !problem.empty()) {
+            failure = SDL_GetError();
+            return nullptr;
         }
         // From here on the destructor gives the subsystem back.
         auto session = std::make_unique<Session>();

@@ -1,5 +1,7 @@
 #include "platform/audio/audio_output.h"
 
+#include "platform/audio/sdl_audio.h"
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -11,24 +13,6 @@
 
 namespace lumbrix {
 namespace {
-
-// SDL_QuitSubSystem must wait for the last device of the process, not of one instance.
-std::mutex gSdlAudioMutex;
-int gSdlAudioUsers = 0;
-
-std::string acquireSdlAudio() {
-    std::lock_guard<std::mutex> lock(gSdlAudioMutex);
-    if (gSdlAudioUsers == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        return std::string("SDL audio init failed: ") + SDL_GetError();
-    }
-    ++gSdlAudioUsers;
-    return {};
-}
-
-void releaseSdlAudio() {
-    std::lock_guard<std::mutex> lock(gSdlAudioMutex);
-    if (--gSdlAudioUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-}
 
 // About 20 ms per callback: short enough for a responsive clock, long enough that a
 // busy machine does not underflow. SDL wants a power of two.
