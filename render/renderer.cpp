@@ -129,6 +129,14 @@ Expected<std::unique_ptr<Renderer>, Error> Renderer::create(std::shared_ptr<Main
     return renderer;
 }
 
+std::optional<Error> Renderer::startRecording(const std::string& path, double fps, bool includeSourceAudio,
+                                              bool includeMicrophone) {
+    constexpr int64_t kVideoBitRate = 12000000;
+    const bool haveFrame = static_cast<bool>(captureTexture_);
+    return capture_->startRecording(path, haveFrame ? targetWidthPx_ : 1280, haveFrame ? targetHeightPx_ : 720,
+                                    static_cast<int>(fps), kVideoBitRate, includeSourceAudio, includeMicrophone);
+}
+
 Renderer::~Renderer() {
     // The capture must not keep a texture name that dies with us.
     capture_->reset();

@@ -90,6 +90,12 @@ public:
 
     OrbitCamera& fallbackCamera() { return fallbackCamera_; }
     RenderCapture& capture() { return *capture_; }
+    // Records the view at the capture texture's size (1280 × 720 before the first
+    // frame), `fps` as a whole number, 12 Mbit/s; the writer's errors come back.
+    std::optional<Error> startRecording(const std::string& path, double fps, bool includeSourceAudio,
+                                        bool includeMicrophone);
+    // The video file's sound while recording; dropped otherwise. Any thread.
+    void appendSourceAudio(const AudioSampleBuffer& buffer) { capture_->appendSourceAudio(buffer); }
     const std::shared_ptr<RenderCapture>& sharedCapture() const { return capture_; }
     // The last frame drawn as a PNG at `path`; RenderCapture -20 "No frame yet" before one.
     std::optional<Error> saveScreenshot(const std::string& path) const { return capture_->saveScreenshot(path); }

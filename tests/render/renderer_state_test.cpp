@@ -10,8 +10,10 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <variant>
 
 #include "png_reader.h"
+#include "platform/main_queue.h"
 #include "render/floor_grid.h"
 #include "test_render_target.h"
 
@@ -298,6 +300,75 @@ TEST_F(RendererState, ScreenshotNeedsAFrameAndHasTheDrawableSize) {
     EXPECT_EQ(differing, 0);
     std::remove(path.c_str());
     rmdir(dir);
+}
+
+}  // namespace
+}  // namespace lumbrix
+
+namespace lumbrix {
+namespace {
+
+// The movie's picture size, as ffprobe reads it.
+std::string movieSize(const std::string& path) {
+    std::string out;
+    if (FILE* pipe = popen(("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
+                            path + "'").c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        pclose(pipe);
+    }
+    return out;
+}
+
+class RendererRecording : public test::GLTest {
+protected:
+    // Records a few frames and returns the finished file's path, or an error text.
+    std::string recordFrames(Renderer& renderer, TaskQueue& queue, WindowTarget* target, const std::string& path) {
+        if (auto error = renderer.startRecording(path, 30.0, false, false)) return "start: " + error->description;
+        for (int i = 0; i < 6 && target; ++i) {
+            renderer.draw(target->id(), target->widthPx, target->heightPx);
+            usleep(30000);
+        }
+        std::optional<std::variant<std::string, Error>> result;
+        renderer.capture().stopRecording([&](std::variant<std::string, Error> outcome) { result = std::move(outcome); });
+        for (int i = 0; i < 500 && !result; ++i) {
+            queue.drain();
+            usleep(10000);
+        }
+        queue.drain();
+        if (!result) return "no completion";
+        return std::holds_alternative<std::string>(*result) ? std::get<std::string>(*result)
+                                                            : "stop: " + std::get<Error>(*result).description;
+    }
+};
+
+TEST_F(RendererRecording, RecordsAtTheDrawnSizeOr1280By720BeforeTheFirstFrame) {
+    char folder[] = "/tmp/lumbrix-renderer-rec-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    auto queue = std::make_shared<TaskQueue>();
+    auto created = Renderer::create(queue);
+    ASSERT_TRUE(created) << created.error().description;
+    Renderer& renderer = *created.value();
+
+    // The recorder's lines go to standard output; only the outcomes matter here.
+    auto quietly = [&](WindowTarget* target, const std::string& path) {
+        ::testing::internal::CaptureStdout();
+        std::string outcome = recordFrames(renderer, *queue, target, path);
+        ::testing::internal::GetCapturedStdout();
+        return outcome;
+    };
+    // Started before anything was drawn: the frames that follow go into 1280 × 720.
+    WindowTarget target(96, 64);
+    const std::string early = std::string(folder) + "/early.mp4";
+    EXPECT_EQ(quietly(&target, early), early);
+    EXPECT_EQ(movieSize(early), "1280,720\n");
+
+    const std::string drawn = std::string(folder) + "/drawn.mp4";
+    EXPECT_EQ(quietly(&target, drawn), drawn);
+    EXPECT_EQ(movieSize(drawn), "96,64\n");
+    std::remove(early.c_str());
+    std::remove(drawn.c_str());
+    rmdir(folder);
 }
 
 }  // namespace
