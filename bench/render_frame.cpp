@@ -141,7 +141,7 @@ const char* const kBareFragment = R"(#version 330 core
 uniform sampler2D picture;
 in vec2 vUV;
 out vec4 fragColor;
-void main() { fragColor = vec4(texture(picture, vec2(vUV.x, 1.0 - vUV.y)).rgb, 1.0); }
+void main() { fragColor = vec4(texture(picture, vUV).rgb, 1.0); }
 )";
 
 // Shared across cases: one context for the whole run, one mesh per size.

@@ -93,8 +93,9 @@ void uv3d_ps() {
     if (!activeSide) discard;
 #endif
 #endif
-    // Pictures are stored top row first while v grows upwards.
-    vec3 color = texture(sourceTexture, vec2(vUV.x, 1.0 - vUV.y)).rgb;
+    // The loaders store (u, 1 - v) of the file's coordinates and pictures are uploaded
+    // top row first, so the stored coordinates address the picture directly.
+    vec3 color = texture(sourceTexture, vUV).rgb;
 #if UV3D_MODE == 1
     color = mix(color, kUVGridLine, gridCoverage);
 #endif

@@ -21,8 +21,8 @@ public:
     virtual void setLooping(bool looping) = 0;
 
     // The GL texture name to sample this frame, owned by the source; 0 while there is
-    // nothing to show yet. Rows are stored top row first: the renderer samples at
-    // (u, 1 - v) so the picture comes out upright.
+    // nothing to show yet. Rows are stored top row first: the renderer samples at the
+    // stored (u, 1 - v) of the file's coordinates, so the picture comes out upright.
     virtual unsigned int texture() = 0;
 
     // Length of and position on the timeline; empty for sources without one.

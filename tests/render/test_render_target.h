@@ -147,12 +147,13 @@ inline Vertex vertex(float x, float y, float z, float u, float v) {
 }
 
 // A square in the plane x = 0 of half size `half`, counter-clockwise as seen from the
-// default camera (eye on -X looking along +X: +Z is screen right, +Y is up), with u
-// growing to the right and v growing upwards.
+// default camera (eye on -X looking along +X: +Z is screen right, +Y is up), mapped as
+// a file would map it (u to the right, v upwards) and stored as the loaders store it:
+// (u, 1 - v), so the stored v is 0 along the top edge.
 inline std::shared_ptr<const Mesh> facingSquare(float half = 0.5f) {
     auto mesh = std::make_shared<Mesh>();
-    mesh->vertices = {vertex(0, -half, -half, 0, 0), vertex(0, -half, half, 1, 0),
-                      vertex(0, half, half, 1, 1), vertex(0, half, -half, 0, 1)};
+    mesh->vertices = {vertex(0, -half, -half, 0, 1), vertex(0, -half, half, 1, 1),
+                      vertex(0, half, half, 1, 0), vertex(0, half, -half, 0, 0)};
     mesh->indices = {0, 1, 2, 0, 2, 3};
     return mesh;
 }
