@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""lumbrix-render as a script would run it: exit status, the messages, and what it
+writes (checked with ffprobe and ffmpeg, never with our own code)."""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+RENDER = sys.argv[1] if len(sys.argv) > 1 else "build/bin/lumbrix-render"
+DEMO = sys.argv[2] if len(sys.argv) > 2 else "demo"
+FAKE_NDI = sys.argv[3] if len(sys.argv) > 3 else ""
+
+# A square in the plane x = 0 facing the default camera (eye on -X): +Z is screen
+# right, +Y up; u grows to the right and v upwards.
+SQUARE_OBJ = """o square
+v 0 -1 -1
+v 0 -1 1
+v 0 1 1
+v 0 1 -1
+vt 0 0
+vt 1 0
+vt 1 1
+vt 0 1
+f 1/1 2/2 3/3 4/4
+"""
+
+
+def run(*args, env=None, timeout=300):
+    proc = subprocess.run([RENDER, *args], capture_output=True, timeout=timeout, env=env)
+    return proc.returncode, proc.stdout.decode(), proc.stderr.decode()
+
+
+def ffmpeg(*args):
+    subprocess.run(["ffmpeg", "-v", "error", "-y", *args], check=True, timeout=300)
+
+
+def probe(path, entries):
+    out = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-show_entries", entries,
+                          "-of", "default=nw=1", path], capture_output=True, check=True, timeout=120)
+    return out.stdout.decode()
+
+
+def pixels(png):
+    """The picture as rows of (r, g, b), top row first."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height",
+                          "-of", "csv=p=0", png], capture_output=True, check=True).stdout.decode()
+    width, height = (int(v) for v in out.strip().split(","))
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", png, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         capture_output=True, check=True).stdout
+    return width, height, lambda x, y: tuple(raw[(y * width + x) * 3:(y * width + x) * 3 + 3])
+
+
+def near(color, expected, tolerance=50):
+    return all(abs(a - b) <= tolerance for a, b in zip(color, expected))
+
+
+class Arguments(unittest.TestCase):
+    def test_bad_arguments_say_what_is_wrong(self):
+        cases = [
+            ([], "--model is required"),
+            (["--model", "m.obj"], "nothing to write"),
+            (["--model", "m.obj", "--out", "o.mp4", "--fps", "0"], "--fps needs a whole number"),
+            (["--model", "m.obj", "--out", "o.mp4", "--size", "12x9000"], "--size needs"),
+            (["--model", "m.obj", "--out", "o.mp4", "--image", "a.png", "--source", "b.mp4"], "at most one of --source"),
+            (["--model", "m.obj", "--out", "o.mp4", "--seconds", "1", "--frames", "3"], "--seconds or --frames"),
+            (["--model", "m.obj", "--out", "o.mp4", "--faces", "sideways"], "--faces needs"),
+            (["--model", "m.obj", "--out", "o.mp4", "--bogus"], "unknown option --bogus"),
+            (["--model"], "--model needs a value"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                code, _, err = run(*args)
+                self.assertEqual(code, 2, err)
+                self.assertIn(message, err)
+                self.assertIn("Usage: lumbrix-render", err)
+
+    def test_help(self):
+        code, out, _ = run("--help")
+        self.assertEqual(code, 0)
+        self.assertIn("Usage: lumbrix-render", out)
+
+
+class Files(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.dir = self.folder.name
+        self.square = os.path.join(self.dir, "square.obj")
+        with open(self.square, "w") as f:
+            f.write(SQUARE_OBJ)
+        # Quadrants, top row first: red | green over blue | white.
+        self.image = os.path.join(self.dir, "quadrants.png")
+        ffmpeg("-f", "lavfi", "-i", "color=red:s=64x64", "-f", "lavfi", "-i", "color=lime:s=64x64",
+               "-f", "lavfi", "-i", "color=blue:s=64x64", "-f", "lavfi", "-i", "color=white:s=64x64",
+               "-filter_complex", "[0][1]hstack[t];[2][3]hstack[b];[t][b]vstack", "-frames:v", "1", self.image)
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def test_bad_models_print_the_viewers_messages(self):
+        two = self.path("two.obj")
+        with open(two, "w") as f:
+            f.write(SQUARE_OBJ + "o second\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 5 6 7\n")
+        garbage = self.path("garbage.fbx")
+        with open(garbage, "wb") as f:
+            f.write(b"not an fbx file at all" * 10)
+        for model, message in [(self.path("missing.obj"), "No such file"),
+                               (two, "object"),
+                               (garbage, "FBX"),
+                               (self.path("model.stl"), "Not an OBJ or FBX file")]:
+            with self.subTest(model=model):
+                code, _, err = run("--model", model, "--screenshot", self.path("x.png"))
+                self.assertEqual(code, 1, err)
+                self.assertIn("cannot load", err)
+                self.assertIn(message, err)
+        code, _, err = run("--model", self.square, "--image", self.path("nope.png"), "--screenshot", self.path("x.png"))
+        self.assertEqual(code, 1)
+        self.assertIn("cannot read the image", err)
+        code, _, err = run("--model", self.square, "--source", self.image + ".mp4", "--screenshot", self.path("x.png"))
+        self.assertEqual(code, 1)
+        self.assertIn("cannot play", err)
+
+    def test_image_shows_upright_on_the_model(self):
+        shot = self.path("shot.png")
+        code, _, err = run("--model", self.square, "--image", self.image, "--frames", "1", "--size", "320x240",
+                           "--no-floor-grid", "--screenshot", shot)
+        self.assertEqual(code, 0, err)
+        width, height, at = pixels(shot)
+        self.assertEqual((width, height), (320, 240))
+        dx, dy = width // 12, height // 10
+        cx, cy = width // 2, height // 2
+        self.assertTrue(near(at(cx - dx, cy - dy), (255, 0, 0)), at(cx - dx, cy - dy))
+        self.assertTrue(near(at(cx + dx, cy - dy), (0, 255, 0)), at(cx + dx, cy - dy))
+        self.assertTrue(near(at(cx - dx, cy + dy), (0, 0, 255)), at(cx - dx, cy + dy))
+        self.assertTrue(near(at(cx + dx, cy + dy), (255, 255, 255)), at(cx + dx, cy + dy))
+
+    def make_clip(self):
+        clip = self.path("seconds.mp4")
+        ffmpeg("-f", "lavfi", "-i", "color=red:s=64x48:r=30:d=1", "-f", "lavfi", "-i", "color=lime:s=64x48:r=30:d=1",
+               "-f", "lavfi", "-i", "color=blue:s=64x48:r=30:d=1", "-f", "lavfi", "-i", "sine=f=440:d=3:r=48000",
+               "-filter_complex", "[0][1][2]concat=n=3:v=1:a=0[v]", "-map", "[v]", "-map", "3",
+               "-c:v", "libx264", "-pix_fmt", "yuv420p", "-preset", "ultrafast", "-c:a", "aac", "-ac", "2", clip)
+        return clip
+
+    def test_video_start_lands_on_the_frame_due(self):
+        clip = self.make_clip()
+        for start, color in [("0.5", (255, 0, 0)), ("1.5", (0, 255, 0)), ("2.5", (0, 0, 255))]:
+            shot = self.path("at-" + start + ".png")
+            code, _, err = run("--model", self.square, "--source", clip, "--start", start, "--frames", "1",
+                               "--size", "160x120", "--no-floor-grid", "--screenshot", shot)
+            with self.subTest(start=start):
+                self.assertEqual(code, 0, err)
+                _, _, at = pixels(shot)
+                self.assertTrue(near(at(80, 60), color), at(80, 60))
+
+    def test_movie_has_every_frame_the_size_and_the_sound(self):
+        clip = self.make_clip()
+        movie = self.path("out.mp4")
+        code, _, err = run("--model", self.square, "--source", clip, "--seconds", "2", "--fps", "10",
+                           "--size", "176x144", "--out", movie)
+        self.assertEqual(code, 0, err)
+        info = probe(movie, "stream=codec_name,width,height,nb_read_frames,sample_rate,channels")
+        self.assertIn("codec_name=h264\nwidth=176\nheight=144\nnb_read_frames=20", info)
+        self.assertIn("codec_name=aac", info)
+        self.assertIn("sample_rate=48000\nchannels=2", info)
+        code, _, err = run("--model", self.square, "--source", clip, "--frames", "5", "--no-audio",
+                           "--size", "176x144", "--out", movie)
+        self.assertEqual(code, 0, err)
+        self.assertNotIn("codec_name=aac", probe(movie, "stream=codec_name"))
+
+    def test_camera_state_file_and_its_errors(self):
+        state = self.path("camera.json")
+        with open(state, "w") as f:
+            f.write('{"position":[-3,0,0],"target":[0,0,0],"yaw":0,"pitch":0,"distance":3,"fov":60}')
+        code, _, err = run("--model", self.square, "--camera-state", state, "--frames", "1", "--screenshot",
+                           self.path("cam.png"))
+        self.assertEqual(code, 0, err)
+        with open(state, "w") as f:
+            f.write('{"position":[1,2],"target":[0,0,0]}')
+        code, _, err = run("--model", self.square, "--camera-state", state, "--frames", "1", "--screenshot",
+                           self.path("cam.png"))
+        self.assertEqual(code, 1)
+        self.assertIn("position must be an array of three numbers", err)
+
+    def test_unwritable_output_fails_cleanly(self):
+        code, _, err = run("--model", self.square, "--frames", "2", "--out", self.path("no/such/dir/out.mp4"))
+        self.assertEqual(code, 1)
+        self.assertIn("No such file or directory", err)
+
+
+class Demo(unittest.TestCase):
+    def test_fbx_venue_with_its_cameras(self):
+        fbx = os.path.join(DEMO, "venue.fbx")
+        if not os.path.exists(fbx):
+            self.skipTest("no demo content")
+        with tempfile.TemporaryDirectory() as folder:
+            shot = os.path.join(folder, "foh.png")
+            code, _, err = run("--model", fbx, "--fbx-camera", "FOH", "--image", os.path.join(DEMO, "still.png"),
+                               "--frames", "1", "--size", "320x180", "--screenshot", shot)
+            self.assertEqual(code, 0, err)
+            code, _, err = run("--model", fbx, "--fbx-camera", "Nobody", "--frames", "1", "--screenshot", shot)
+            self.assertEqual(code, 1)
+            self.assertIn("no FBX camera Nobody", err)
+
+
+class LiveNDI(unittest.TestCase):
+    def test_renders_the_newest_frames_of_a_sender(self):
+        if not FAKE_NDI or not os.path.exists(os.path.join(FAKE_NDI, "libndi.so.6")):
+            self.skipTest("no fake NDI runtime")
+        env = dict(os.environ, NDI_RUNTIME_DIR_V6=FAKE_NDI, FAKE_NDI_SENDERS="Stage Cam@64x32@30")
+        with tempfile.TemporaryDirectory() as folder:
+            movie = os.path.join(folder, "ndi.mp4")
+            with open(os.path.join(folder, "square.obj"), "w") as f:
+                f.write(SQUARE_OBJ)
+            code, _, err = run("--model", os.path.join(folder, "square.obj"), "--ndi", "Stage Cam", "--frames", "6",
+                               "--size", "128x96", "--out", movie, env=env)
+            self.assertEqual(code, 0, err)
+            self.assertIn("nb_read_frames=6", probe(movie, "stream=nb_read_frames"))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=2)

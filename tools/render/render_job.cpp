@@ -1,0 +1,394 @@
+#include "tools/render/render_job.h"
+
+#include <epoxy/gl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "capture/movie_writer.h"
+#include "capture/render_capture.h"
+#include "capture/yuv_readback.h"
+#include "platform/gl/gl_object.h"
+#include "platform/headless_gl_context.h"
+#include "platform/main_queue.h"
+#include "render/renderer.h"
+#include "sources/image_texture_source.h"
+#include "sources/ndi_receiver.h"
+#include "sources/ndi_texture_source.h"
+#include "sources/offline_video_reader.h"
+#include "tools/render/render_scene.h"
+
+namespace lumbrix::render_tool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void problem(const std::string& text) { std::fprintf(stderr, "lumbrix-render: %s\n", text.c_str()); }
+
+// The video file as a picture source for the renderer: the picture of the frame's time,
+// uploaded only when it is a different frame.
+class OfflineVideoSource : public TextureSource {
+public:
+    explicit OfflineVideoSource(std::unique_ptr<OfflineVideoReader> reader) : reader_(std::move(reader)) {}
+    void stop() override {}
+    void setPlaying(bool) override {}
+    void setLooping(bool) override {}
+    unsigned int texture() override { return texture_.id(); }
+    std::optional<double> durationSeconds() const override { return reader_->durationSeconds(); }
+    std::optional<double> currentSeconds() const override { return seconds_; }
+    bool isSeekable() const override { return true; }
+    void seek(double seconds) override { seconds_ = seconds; }
+
+    // Loads the picture due at `seconds`; false when the file gives none.
+    bool showAt(double seconds) {
+        seconds_ = seconds;
+        double framePts = 0.0;
+        const std::vector<uint8_t>* picture = reader_->pictureAt(seconds, &framePts);
+        if (!picture) return false;
+        if (texture_ && shownPts_ && *shownPts_ == framePts) return true;
+        GLint previous = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+        if (!texture_) {
+            texture_ = GLTexture::generate();
+            glBindTexture(GL_TEXTURE_2D, texture_.id());
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, reader_->widthPx(), reader_->heightPx(), 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, picture->data());
+        } else {
+            glBindTexture(GL_TEXTURE_2D, texture_.id());
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, reader_->widthPx(), reader_->heightPx(), GL_RGBA, GL_UNSIGNED_BYTE,
+                            picture->data());
+        }
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+        shownPts_ = framePts;
+        return true;
+    }
+    OfflineVideoReader& reader() { return *reader_; }
+
+private:
+    std::unique_ptr<OfflineVideoReader> reader_;
+    GLTexture texture_;
+    std::optional<double> shownPts_;
+    double seconds_ = 0.0;
+};
+
+// Frames done of the total, speed and time left: a bar on a terminal, plain lines in logs.
+class Progress {
+public:
+    explicit Progress(int64_t total) : total_(total), start_(Clock::now()), terminal_(isatty(STDERR_FILENO)) {}
+    void update(int64_t done) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        const double fps = elapsed > 0 ? static_cast<double>(done) / elapsed : 0.0;
+        const double left = fps > 0 ? static_cast<double>(total_ - done) / fps : 0.0;
+        if (terminal_) {
+            constexpr int kWidth = 30;
+            const int filled = static_cast<int>(kWidth * done / std::max<int64_t>(total_, 1));
+            std::fprintf(stderr, "\r[%s%s] %lld/%lld frames  %.1f fps  %.0f s left ", std::string(filled, '#').c_str(),
+                         std::string(kWidth - filled, '.').c_str(), static_cast<long long>(done),
+                         static_cast<long long>(total_), fps, left);
+            if (done == total_) std::fputc('\n', stderr);
+        } else {
+            const int64_t step = std::max<int64_t>(total_ / 10, 1);
+            if (done % step == 0 || done == total_) {
+                std::fprintf(stderr, "lumbrix-render: %lld/%lld frames, %.1f fps, %.0f s left\n",
+                             static_cast<long long>(done), static_cast<long long>(total_), fps, left);
+            }
+        }
+    }
+
+private:
+    int64_t total_;
+    Clock::time_point start_;
+    bool terminal_;
+};
+
+// Waits for room in a writer input; false when the writer failed meanwhile.
+bool waitForRoom(MovieWriter& writer, int input) {
+    while (!writer.isReadyForMoreMediaData(input)) {
+        if (writer.status() != MovieWriterStatus::writing) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return true;
+}
+
+std::string readFile(const std::string& path, bool& ok) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    ok = static_cast<bool>(in) || in.eof();
+    return text.str();
+}
+
+}  // namespace
+
+int runRenderJob(const RenderOptions& options) {
+    // Scene.
+    auto model = loadModel(options.model);
+    if (!model) {
+        problem("cannot load " + options.model + ":");
+        for (const std::string& line : model.error()) std::fprintf(stderr, "  %s\n", line.c_str());
+        return 1;
+    }
+    std::vector<std::shared_ptr<const Mesh>> venues;
+    for (const std::string& path : options.venues) {
+        auto venue = loadModel(path);
+        if (!venue) {
+            problem("cannot load venue " + path + ":");
+            for (const std::string& line : venue.error()) std::fprintf(stderr, "  %s\n", line.c_str());
+            return 1;
+        }
+        venues.push_back(venue.value().mesh);
+    }
+
+    auto context = HeadlessGLContext::create();
+    if (!context) {
+        problem("no OpenGL context: " + context.error().description);
+        return 1;
+    }
+    auto queue = std::make_shared<TaskQueue>();
+    auto created = Renderer::create(queue);
+    if (!created) {
+        problem("renderer: " + created.error().description);
+        return 1;
+    }
+    Renderer& renderer = *created.value();
+    renderer.setMesh(model.value().mesh);
+    renderer.setVenues(venues);
+    renderer.showFloorGrid = options.floorGrid;
+    renderer.faceMode = options.faces;
+    renderer.inactiveSideMode = options.inactive;
+    if (options.uvGridDensity) {
+        renderer.showUVGrid = true;
+        renderer.uvGridDensity = *options.uvGridDensity;
+    }
+
+    // Camera.
+    auto camera = std::make_shared<OrbitCamera>();
+    renderer.cameraRef = camera;
+    const float aspect = static_cast<float>(options.widthPx) / static_cast<float>(options.heightPx);
+    const Float3 lo = renderer.fitMin(), hi = renderer.fitMax();
+    const Float3 centre{(lo.x + hi.x) * 0.5f, (lo.y + hi.y) * 0.5f, (lo.z + hi.z) * 0.5f};
+    if (!options.cameraStateFile.empty()) {
+        bool ok = false;
+        const std::string json = readFile(options.cameraStateFile, ok);
+        if (!ok) {
+            problem("cannot read " + options.cameraStateFile);
+            return 1;
+        }
+        auto state = parseCameraState(json);
+        if (!state) {
+            problem(options.cameraStateFile + ": " + state.error());
+            return 1;
+        }
+        camera->apply(state.value());
+    } else if (!options.fbxCamera.empty()) {
+        const auto& cameras = model.value().cameras;
+        std::shared_ptr<FBXImportedCamera> chosen;
+        for (const auto& candidate : cameras) {
+            if (candidate->name() == options.fbxCamera) chosen = candidate;
+        }
+        if (!chosen && !options.fbxCamera.empty() &&
+            options.fbxCamera.find_first_not_of("0123456789") == std::string::npos) {
+            const size_t index = std::stoul(options.fbxCamera);
+            if (index < cameras.size()) chosen = cameras[index];
+        }
+        if (!chosen) {
+            std::string names;
+            for (const auto& candidate : cameras) names += (names.empty() ? "" : ", ") + candidate->name();
+            problem("no FBX camera " + options.fbxCamera + " in " + options.model +
+                    (cameras.empty() ? " (it has none)" : " (it has: " + names + ")"));
+            return 1;
+        }
+        applyFBXCamera(*camera, *chosen, aspect, centre);
+    } else {
+        camera->fitToBounds(lo, hi);
+    }
+    if (options.fovDegrees) camera->fovDegrees = *options.fovDegrees;
+
+    // Picture source.
+    std::shared_ptr<OfflineVideoSource> video;
+    std::shared_ptr<NDIReceiver> ndi;
+    if (options.sourceKind == SourceKind::video) {
+        auto reader = OfflineVideoReader::open(options.source);
+        if (!reader) {
+            problem("cannot play " + options.source + ": " + reader.error());
+            return 1;
+        }
+        video = std::make_shared<OfflineVideoSource>(std::move(reader.value()));
+        renderer.textureSource = video;
+    } else if (options.sourceKind == SourceKind::image) {
+        auto image = std::make_shared<ImageTextureSource>(options.source);
+        if (image->texture() == 0) {
+            problem("cannot read the image " + options.source);
+            return 1;
+        }
+        renderer.textureSource = image;
+    } else if (options.sourceKind == SourceKind::ndi) {
+        ndi = NDIReceiver::create(queue);
+        ndi->startDiscovery();
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        int index = -1;
+        while (index < 0 && Clock::now() < deadline) {
+            queue->drain();
+            const auto& names = ndi->sources();
+            for (size_t i = 0; i < names.size(); ++i) {
+                if (names[i] == options.source) index = static_cast<int>(i);
+            }
+            if (index < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (ndi->runtimeStatus() == NDIRuntimeStatus::missing) break;
+        }
+        if (index < 0) {
+            problem(ndi->runtimeStatus() == NDIRuntimeStatus::missing ? ndi->runtimeProblem()
+                                                                     : "no NDI sender named " + options.source +
+                                                                           " appeared within 10 seconds");
+            ndi->shutdown();
+            return 1;
+        }
+        // Positions in the published names match the runtime's list unless an unnamed
+        // sender comes before this one; senders without a name cannot be asked for anyway.
+        ndi->connect(index);
+        while (!ndi->latestFrame() && Clock::now() < deadline + std::chrono::seconds(10)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ndi->latestFrame()) {
+            problem("NDI sender " + options.source + " sent no frame within 10 seconds");
+            ndi->shutdown();
+            return 1;
+        }
+        renderer.textureSource = std::make_shared<NDITextureSource>(ndi);
+    }
+
+    // Movie.
+    std::shared_ptr<MovieWriter> writer;
+    int videoInput = -1, audioInput = -1;
+    std::unique_ptr<YuvReadback> readback;
+    const int movieWidth = options.widthPx - options.widthPx % 2;
+    const int movieHeight = options.heightPx - options.heightPx % 2;
+    if (!options.out.empty()) {
+        auto made = MovieWriter::create(options.out);
+        if (!made) {
+            problem(options.out + ": " + made.error().description);
+            return 1;
+        }
+        writer = std::move(made.value());
+        MovieVideoSettings settings;
+        settings.widthPx = movieWidth;
+        settings.heightPx = movieHeight;
+        settings.framesPerSecond = options.fps;
+        videoInput = writer->addVideoInput(settings);
+        if (options.audio && video && video->reader().hasSound()) audioInput = writer->addAudioInput();
+        if (videoInput < 0 || !writer->startWriting()) {
+            problem(options.out + ": " + (writer->error() ? writer->error()->description : std::string("cannot start")));
+            return 1;
+        }
+        readback = YuvReadback::create(movieWidth, movieHeight, 3);
+        if (!readback) {
+            problem("cannot set up the GPU read-back");
+            return 1;
+        }
+    }
+
+    // Window stand-in: the renderer presents into it; the picture itself is its capture texture.
+    GLFramebuffer window = GLFramebuffer::generate();
+    GLRenderbuffer color = GLRenderbuffer::generate();
+    glBindRenderbuffer(GL_RENDERBUFFER, color.id());
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, options.widthPx, options.heightPx);
+    glBindFramebuffer(GL_FRAMEBUFFER, window.id());
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color.id());
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+
+    int64_t written = 0;
+    int64_t soundFrames = 0;
+    bool failed = false;
+    auto append = [&](uint64_t tag, std::vector<uint8_t>&& planes) {
+        if (failed || !waitForRoom(*writer, videoInput)) {
+            failed = true;
+            return;
+        }
+        MovieVideoFrame frame;
+        frame.planes = std::move(planes);
+        frame.presentationTime = MediaTime{static_cast<int64_t>(tag), options.fps};
+        frame.duration = MediaTime{1, options.fps};
+        if (writer->appendVideo(videoInput, std::move(frame))) {
+            ++written;
+        } else {
+            failed = true;
+        }
+    };
+    Progress progress(options.frames);
+    for (int64_t i = 0; i < options.frames && !failed; ++i) {
+        const double time = options.startSeconds + static_cast<double>(i) / options.fps;
+        if (video && !video->showAt(time)) {
+            problem("cannot decode " + options.source + " at " + std::to_string(time) + " s");
+            failed = true;
+            break;
+        }
+        queue->drain();
+        renderer.draw(window.id(), options.widthPx, options.heightPx);
+        if (writer) {
+            if (audioInput >= 0) {
+                const double next = options.startSeconds + static_cast<double>(i + 1) / options.fps;
+                AudioSampleBuffer sound = video->reader().soundFor(time, next);
+                sound.presentationValue = soundFrames;
+                soundFrames += sound.frameCount;
+                if (!waitForRoom(*writer, audioInput) || !writer->appendAudio(audioInput, sound)) failed = true;
+            }
+            while (!readback->hasFreeSlot() && !failed) {
+                readback->collect(append);
+                if (!readback->hasFreeSlot()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            readback->submit(renderer.captureTexture(), options.widthPx, options.heightPx, static_cast<uint64_t>(i));
+            readback->collect(append);
+        }
+        progress.update(i + 1);
+    }
+    if (writer) {
+        glFinish();
+        while (readback->inFlight() > 0 && !failed) {
+            readback->collect(append);
+            if (readback->inFlight() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        writer->finishWriting([&] {
+            std::lock_guard lock(mutex);
+            finished = true;
+            done.notify_all();
+        });
+        std::unique_lock lock(mutex);
+        done.wait(lock, [&] { return finished; });
+        if (writer->status() != MovieWriterStatus::completed) {
+            problem(options.out + ": " + (writer->error() ? writer->error()->description : std::string("not finished")));
+            failed = true;
+        } else if (written != options.frames) {
+            problem(std::to_string(written) + " of " + std::to_string(options.frames) + " frames written");
+            failed = true;
+        }
+    }
+    if (!options.screenshot.empty() && !failed) {
+        glFinish();
+        if (auto error = RenderCapture::saveTexture({renderer.captureTexture(), options.widthPx, options.heightPx, GL_RGBA8},
+                                                    options.screenshot)) {
+            problem(options.screenshot + ": " + error->description);
+            failed = true;
+        }
+    }
+    if (ndi) ndi->shutdown();
+    queue->drain();
+    return failed ? 1 : 0;
+}
+
+}  // namespace lumbrix::render_tool

@@ -1,0 +1,42 @@
+#pragma once
+// What a lumbrix-render run is asked to do, parsed and checked from its arguments.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/expected.h"
+#include "render/renderer_uniforms.h"
+
+namespace lumbrix::render_tool {
+
+enum class SourceKind { none, video, image, ndi };
+
+struct RenderOptions {
+    std::string model;
+    std::vector<std::string> venues;
+    SourceKind sourceKind = SourceKind::none;
+    std::string source;            // file path or NDI sender name
+    std::string cameraStateFile;   // empty: the default camera fitted to the model
+    std::string fbxCamera;         // name or index; empty: none
+    int widthPx = 1920;
+    int heightPx = 1080;
+    int fps = 30;
+    int64_t frames = 150;          // from --frames, or --seconds × fps
+    double startSeconds = 0.0;
+    std::string out;
+    std::string screenshot;
+    std::optional<float> uvGridDensity;
+    FaceMode faces = FaceMode::both;
+    InactiveSideMode inactive = InactiveSideMode::gray;
+    bool floorGrid = true;
+    std::optional<float> fovDegrees;
+    bool audio = true;
+    bool help = false;
+};
+
+extern const char* const kUsage;
+
+// A usage problem as one line, for example "--fps needs a whole number from 1 to 240".
+Expected<RenderOptions, std::string> parseOptions(const std::vector<std::string>& arguments);
+
+}  // namespace lumbrix::render_tool
