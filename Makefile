@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CORPUS     ?= $(abspath ../shared/corpus)
 
-.PHONY: all deps configure build test asan-test tsan-test fuzz fuzz-build bench clean
+.PHONY: all deps configure build demo test asan-test tsan-test fuzz fuzz-build bench clean
 
 all: build
 
@@ -19,6 +19,10 @@ configure: deps
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Renders the demo venue with the demo video to out/demo.mp4 and out/demo.png.
+demo: build
+	scripts/demo $(BUILD)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
