@@ -103,38 +103,45 @@ void removeRegularFile(const std::string& path) {
 
 }  // namespace
 
+// The inputs are complete types before Impl, which keeps them constructible inside
+// std::optional for every compiler (clang rejects a nested type with member
+// initializers while the enclosing class is incomplete).
+namespace {
+
+struct VideoInput {
+    MovieVideoSettings settings;
+    int widthPx = 0;  // even, as encoded
+    int heightPx = 0;
+    std::deque<MovieVideoFrame> queue;
+    bool finished = false;
+    // Worker only, once writing.
+    CodecContextPtr encoder;
+    AVStream* stream = nullptr;
+    FramePtr picture;
+    int64_t lastPts = std::numeric_limits<int64_t>::min();
+    // x264 drops frame durations; the muxer needs the last one for the track length.
+    std::map<int64_t, int64_t> durations;
+};
+
+struct AudioInput {
+    std::deque<AudioSampleBuffer> queue;
+    bool finished = false;
+    // Worker only, once writing.
+    CodecContextPtr encoder;
+    AVStream* stream = nullptr;
+    FramePtr frame;
+    AudioFifoPtr fifo;
+    ResamplerPtr resampler;
+    int resamplerRate = 0;
+    bool started = false;
+    int64_t nextPts = 0;      // in 1/48000 s, of the next frame handed to the encoder
+    double endSeconds = 0.0;  // where the sound taken so far ends, on the buffers' clock
+    std::vector<float> left, right, resampledLeft, resampledRight;
+};
+
+}  // namespace
+
 struct MovieWriter::Impl {
-    struct VideoInput {
-        MovieVideoSettings settings;
-        int widthPx = 0;  // even, as encoded
-        int heightPx = 0;
-        std::deque<MovieVideoFrame> queue;
-        bool finished = false;
-        // Worker only, once writing.
-        CodecContextPtr encoder;
-        AVStream* stream = nullptr;
-        FramePtr picture;
-        int64_t lastPts = std::numeric_limits<int64_t>::min();
-        // x264 drops frame durations; the muxer needs the last one for the track length.
-        std::map<int64_t, int64_t> durations;
-    };
-
-    struct AudioInput {
-        std::deque<AudioSampleBuffer> queue;
-        bool finished = false;
-        // Worker only, once writing.
-        CodecContextPtr encoder;
-        AVStream* stream = nullptr;
-        FramePtr frame;
-        AudioFifoPtr fifo;
-        ResamplerPtr resampler;
-        int resamplerRate = 0;
-        bool started = false;
-        int64_t nextPts = 0;      // in 1/48000 s, of the next frame handed to the encoder
-        double endSeconds = 0.0;  // where the sound taken so far ends, on the buffers' clock
-        std::vector<float> left, right, resampledLeft, resampledRight;
-    };
-
     struct InputSlot {
         bool video = false;
         size_t index = 0;
@@ -634,7 +641,7 @@ int MovieWriter::addAudioInput() {
     Impl& impl = *impl_;
     if (status_.load() != MovieWriterStatus::unknown || impl.audio.size() >= 2) return -1;
     std::lock_guard lock(impl.mutex);
-    impl.audio.push_back(std::make_unique<Impl::AudioInput>());
+    impl.audio.push_back(std::make_unique<AudioInput>());
     impl.inputs.push_back({false, impl.audio.size() - 1});
     return static_cast<int>(impl.inputs.size()) - 1;
 }
@@ -675,7 +682,7 @@ bool MovieWriter::appendVideo(int input, MovieVideoFrame frame) {
     Impl& impl = *impl_;
     if (frame.presentationTime.timescale <= 0) return false;
     std::lock_guard lock(impl.mutex);
-    Impl::VideoInput* video = impl.videoAt(input);
+    VideoInput* video = impl.videoAt(input);
     if (video == nullptr || !impl.hasRoom(input)) return false;
     const auto bytes = static_cast<int64_t>(frame.planes.size());
     if (bytes != i420Bytes(video->widthPx, video->heightPx) &&
@@ -694,7 +701,7 @@ bool MovieWriter::appendAudio(int input, const AudioSampleBuffer& buffer) {
         static_cast<int64_t>(buffer.planes.size()) < buffer.channels * buffer.frameCount)
         return false;
     std::lock_guard lock(impl.mutex);
-    Impl::AudioInput* audio = impl.audioAt(input);
+    AudioInput* audio = impl.audioAt(input);
     if (audio == nullptr || !impl.hasRoom(input)) return false;
     audio->queue.push_back(buffer);
     impl.wake.notify_one();
@@ -704,8 +711,8 @@ bool MovieWriter::appendAudio(int input, const AudioSampleBuffer& buffer) {
 void MovieWriter::markInputFinished(int input) {
     Impl& impl = *impl_;
     std::lock_guard lock(impl.mutex);
-    if (Impl::VideoInput* video = impl.videoAt(input)) video->finished = true;
-    if (Impl::AudioInput* audio = impl.audioAt(input)) audio->finished = true;
+    if (VideoInput* video = impl.videoAt(input)) video->finished = true;
+    if (AudioInput* audio = impl.audioAt(input)) audio->finished = true;
 }
 
 void MovieWriter::cancelWriting() {
