@@ -192,6 +192,19 @@ class Files(unittest.TestCase):
 
 
 class Demo(unittest.TestCase):
+    def test_demo_movie_has_every_frame_and_the_sound(self):
+        fbx = os.path.join(DEMO, "venue.fbx")
+        if not os.path.exists(fbx):
+            self.skipTest("no demo content")
+        with tempfile.TemporaryDirectory() as folder:
+            movie = os.path.join(folder, "demo.mp4")
+            code, _, err = run("--model", fbx, "--fbx-camera", "FOH", "--source", os.path.join(DEMO, "content.mp4"),
+                               "--seconds", "1.5", "--fps", "12", "--size", "320x180", "--out", movie)
+            self.assertEqual(code, 0, err)
+            info = probe(movie, "stream=codec_name,width,height,nb_read_frames,sample_rate,channels")
+            self.assertIn("codec_name=h264\nwidth=320\nheight=180\nnb_read_frames=18", info)
+            self.assertIn("codec_name=aac", info)
+
     def test_fbx_venue_with_its_cameras(self):
         fbx = os.path.join(DEMO, "venue.fbx")
         if not os.path.exists(fbx):
