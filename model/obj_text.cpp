@@ -35,7 +35,7 @@ constexpr uint64_t kHigh = 0x8080808080808080ull;
 
 // True when any byte of `w` is below 0x0E or has its high bit set: the only
 // bytes that can begin a break.
-inline bool mayHoldBreak(uint64_t w) {
+[[maybe_unused]] inline bool mayHoldBreak(uint64_t w) {  // the portable path only
     const uint64_t below = (w - kOnes * 0x0E) & ~w & kHigh;
     return (below | (w & kHigh)) != 0;
 }

@@ -98,7 +98,7 @@ double toSeconds(int64_t stamp, AVRational timeBase, int64_t startTime) {
 // Rounded down, so a seek lands at or before the time asked for.
 int64_t toStamp(double seconds, AVRational timeBase, int64_t startTime) {
     const auto micro = static_cast<int64_t>(std::floor(seconds * AV_TIME_BASE)) + startTime;
-    return av_rescale_q_rnd(micro, AV_TIME_BASE_Q, timeBase, AV_ROUND_DOWN);
+    return av_rescale_q_rnd(micro, AVRational{1, AV_TIME_BASE}, timeBase, AV_ROUND_DOWN);
 }
 
 int64_t soundIndex(double seconds) {
