@@ -59,19 +59,11 @@ struct OutputContextDeleter {
         avformat_free_context(context);
     }
 };
-struct ResamplerDeleter {
-    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
-};
 struct AudioFifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
-struct DictionaryOwner {
-    AVDictionary* entries = nullptr;
-    ~DictionaryOwner() { av_dict_free(&entries); }
-};
 
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
-using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 std::string ffmpegText(int code) {
@@ -209,12 +201,12 @@ struct MovieWriter::Impl {
         if (output->oformat->flags & AVFMT_GLOBALHEADER) context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
         DictionaryOwner options;
-        av_dict_set(&options.entries, "preset", settings.x264Preset.empty() ? "ultrafast" : settings.x264Preset.c_str(), 0);
-        av_dict_set(&options.entries, "profile", "high", 0);
+        av_dict_set(&options.dictionary, "preset", settings.x264Preset.empty() ? "ultrafast" : settings.x264Preset.c_str(), 0);
+        av_dict_set(&options.dictionary, "profile", "high", 0);
         // The profile option only caps what x264 uses; ultrafast alone writes Constrained
         // Baseline. The 8×8 transform is a High tool, so the stream really is High.
-        av_dict_set(&options.entries, "x264-params", "8x8dct=1", 0);
-        if (int result = avcodec_open2(&context, codec, &options.entries); result < 0)
+        av_dict_set(&options.dictionary, "x264-params", "8x8dct=1", 0);
+        if (int result = avcodec_open2(&context, codec, &options.dictionary); result < 0)
             return writerError(encoderSetupFailed, "Cannot open the H.264 encoder", result);
 
         input.picture.reset(av_frame_alloc());
@@ -281,9 +273,9 @@ struct MovieWriter::Impl {
 
         // Only the local file protocol: a path must never turn into a network address or a pipe.
         DictionaryOwner options;
-        av_dict_set(&options.entries, "protocol_whitelist", "file", 0);
+        av_dict_set(&options.dictionary, "protocol_whitelist", "file", 0);
         const std::string url = "file:" + path;
-        if (int result = avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &options.entries); result < 0)
+        if (int result = avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &options.dictionary); result < 0)
             return fileError(result, "Cannot create " + path);
         int result = avformat_write_header(output.get(), nullptr);
         if (result >= 0 && output->pb->error < 0) result = output->pb->error;

@@ -22,16 +22,6 @@ int64_t steadyNowNs() {
         .count();
 }
 
-struct ResamplerDeleter {
-    void operator()(SwrContext* context) const { swr_free(&context); }
-};
-using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
-
-struct DictionaryOwner {
-    AVDictionary* dictionary = nullptr;
-    ~DictionaryOwner() { av_dict_free(&dictionary); }
-};
-
 // Half a second of sound between the decoder and the device: enough to ride out a slow
 // video frame, little enough that a seek is heard at once.
 constexpr double kSoundRingSeconds = 0.5;

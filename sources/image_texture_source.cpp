@@ -17,11 +17,6 @@ extern "C" {
 namespace lumbrix {
 namespace {
 
-struct DictionaryOwner {
-    AVDictionary* dictionary = nullptr;
-    ~DictionaryOwner() { av_dict_free(&dictionary); }
-};
-
 // Demuxers that read one picture file. Anything else libavformat might probe a file
 // as (playlists, concat lists, containers) could make it open further files or
 // decode a video, so those are refused rather than shown.

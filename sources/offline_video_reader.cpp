@@ -17,16 +17,6 @@ namespace lumbrix {
 
 namespace {
 
-struct ResamplerDeleter {
-    void operator()(SwrContext* context) const { swr_free(&context); }
-};
-using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
-
-struct DictionaryOwner {
-    AVDictionary* dictionary = nullptr;
-    ~DictionaryOwner() { av_dict_free(&dictionary); }
-};
-
 struct ChannelLayoutOwner {
     AVChannelLayout layout{};
     ~ChannelLayoutOwner() { av_channel_layout_uninit(&layout); }
