@@ -35,6 +35,7 @@
 #include "platform/headless_gl_context.h"
 #include "platform/main_queue.h"
 #include "render/renderer.h"
+#include "tests/support/command_output.h"
 
 namespace {
 
@@ -129,17 +130,6 @@ std::variant<std::string, Error> stopAndWait(RenderCapture& recorder, TaskQueue&
     }
 }
 
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t read = 0;
-        while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, read);
-        pclose(pipe);
-    }
-    return out;
-}
-
 struct LiveFigures {
     uint64_t offered = 0;
     uint64_t appended = 0;
@@ -215,7 +205,7 @@ void liveRecording(benchmark::State& state) {
     g_live.captureMedianMs = captureMs[captureMs.size() / 2];
     g_live.captureP99Ms = captureMs[std::min(captureMs.size() - 1, captureMs.size() * 99 / 100)];
     g_live.captureMaxMs = captureMs.back();
-    g_live.fileFrames = run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+    g_live.fileFrames = test::commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
                             "-of default=nw=1:nk=1 '" + path + "'");
     while (!g_live.fileFrames.empty() && g_live.fileFrames.back() == '\n') g_live.fileFrames.pop_back();
     state.counters["offered"] = static_cast<double>(g_live.offered);
@@ -278,7 +268,7 @@ void liveCaptureOnly(benchmark::State& state) {
     g_captureOnly.captureMedianMs = captureMs[captureMs.size() / 2];
     g_captureOnly.captureP99Ms = captureMs[std::min(captureMs.size() - 1, captureMs.size() * 99 / 100)];
     g_captureOnly.captureMaxMs = captureMs.back();
-    g_captureOnly.fileFrames = run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+    g_captureOnly.fileFrames = test::commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
                                    "stream=nb_read_frames -of default=nw=1:nk=1 '" + path + "'");
     while (!g_captureOnly.fileFrames.empty() && g_captureOnly.fileFrames.back() == '\n') g_captureOnly.fileFrames.pop_back();
     state.counters["offered"] = static_cast<double>(g_captureOnly.offered);

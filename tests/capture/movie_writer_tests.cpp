@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "error_printer.h"
+#include "tests/support/command_output.h"
 #include "tests/support/temp_folder.h"
 
 namespace lumbrix {
@@ -116,23 +117,13 @@ bool appendSoon(const std::function<bool()>& append, std::chrono::seconds timeou
 
 // ---- ffprobe's JSON, only as far as these tests read it ----
 
-std::string runCommand(const std::string& command) {
-    std::string text;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return text;
-    char chunk[4096];
-    while (size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) text.append(chunk, got);
-    ::pclose(pipe);
-    return text;
-}
-
 struct Probe {
     std::vector<std::string> streams;  // each stream's object text, in file order
     std::string format;
 };
 
 Probe probe(const std::string& path) {
-    const std::string json = runCommand("ffprobe -v error -show_streams -show_format -of json '" + path + "' 2>&1");
+    const std::string json = test::commandOutput("ffprobe -v error -show_streams -show_format -of json '" + path + "' 2>&1");
     Probe result;
     const size_t formatAt = json.find("\"format\": {");
     const size_t streamsEnd = formatAt == std::string::npos ? json.size() : formatAt;
@@ -179,7 +170,7 @@ struct Tone {
 };
 
 Tone measureTone(const std::string& path, int audioTrack) {
-    const std::string samples = runCommand("ffmpeg -v error -ss 0.5 -t 1 -i '" + path + "' -map 0:a:" +
+    const std::string samples = test::commandOutput("ffmpeg -v error -ss 0.5 -t 1 -i '" + path + "' -map 0:a:" +
                                            std::to_string(audioTrack) + " -f f32le -ac 2 -ar 48000 - 2>/dev/null");
     std::vector<float> values(samples.size() / sizeof(float));
     std::memcpy(values.data(), samples.data(), values.size() * sizeof(float));
@@ -330,7 +321,7 @@ TEST(MovieWriterFile, OddSizeIsRoundedDownAndOtherPresetsWork) {
     EXPECT_EQ(field(movie.streams[0], "has_b_frames"), "0");
     EXPECT_EQ(field(movie.streams[0], "nb_frames"), std::to_string(kFps));
     // Key frames every 15 frames: two per second.
-    const std::string keys = runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
+    const std::string keys = test::commandOutput("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
                                         path + "' | grep -c K");
     EXPECT_EQ(std::stoi(keys), 2);
 }

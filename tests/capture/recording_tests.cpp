@@ -18,6 +18,7 @@
 #include "platform/gl/gl_object.h"
 #include "platform/headless_gl_context.h"
 #include "platform/main_queue.h"
+#include "tests/support/command_output.h"
 #include "tests/support/temp_folder.h"
 
 namespace lumbrix {
@@ -26,27 +27,17 @@ namespace {
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
 
-// Output of a command, standard output only.
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t read = 0;
-        while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, read);
-        pclose(pipe);
-    }
-    return out;
-}
+using test::commandOutput;
 
 std::string probe(const std::string& path) {
-    return run("ffprobe -v error -show_entries stream=codec_name,profile,width,height,sample_rate,channels,"
+    return commandOutput("ffprobe -v error -show_entries stream=codec_name,profile,width,height,sample_rate,channels,"
                "nb_read_frames,start_time:format=format_name,duration -count_frames -of default=nw=1 '" +
                path + "'");
 }
 
 // The first decoded frame as RGB bytes, top row first.
 std::vector<uint8_t> firstFrameRgb(const std::string& path) {
-    const std::string out = run("ffmpeg -v error -i '" + path + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    const std::string out = commandOutput("ffmpeg -v error -i '" + path + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
     return std::vector<uint8_t>(out.begin(), out.end());
 }
 
@@ -238,7 +229,7 @@ TEST_F(RecordingTest, AudioTracksFollowTheVideoInOrderAndTheMicrophoneIsAnnounce
 
     // All tracks start together: the sound at 0, the picture at its first frame's wall
     // time since the start, which comes within a frame or two.
-    const std::string starts = run("ffprobe -v error -show_entries stream=codec_type,start_time -of csv=p=0 '" + path + "'");
+    const std::string starts = commandOutput("ffprobe -v error -show_entries stream=codec_type,start_time -of csv=p=0 '" + path + "'");
     double videoStart = -1, firstAudioStart = -1;
     for (size_t at = 0; at < starts.size();) {
         const size_t end = starts.find('\n', at);

@@ -16,6 +16,7 @@
 #include "platform/main_queue.h"
 #include "render/floor_grid.h"
 #include "test_render_target.h"
+#include "tests/support/command_output.h"
 
 namespace lumbrix {
 namespace {
@@ -310,14 +311,8 @@ namespace {
 
 // The movie's picture size, as ffprobe reads it.
 std::string movieSize(const std::string& path) {
-    std::string out;
-    if (FILE* pipe = popen(("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
-                            path + "'").c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-        pclose(pipe);
-    }
-    return out;
+    return test::commandOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
+                               path + "'");
 }
 
 class RendererRecording : public test::GLTest {
