@@ -98,12 +98,28 @@ std::optional<CameraState> Persistence::loadCameraPreset(int slot) const {
 }
 
 void Persistence::saveLastModel(PersistedModelKind kind, const QString& path) {
+    if (storeRecord(kind, path)) setLaunchInProgress(false);
+}
+
+void Persistence::storeLastModelRecord(PersistedModelKind kind, const QString& path) { storeRecord(kind, path); }
+
+bool Persistence::storeRecord(PersistedModelKind kind, const QString& path) {
     auto bookmark = makeBookmark(path);
-    if (!bookmark) return;
+    if (!bookmark) return false;
     auto json = encodeLastModel({kind, std::move(*bookmark)});
-    if (!json) return;
+    if (!json) return false;
     store(Keys::lastModel, *json);
-    setLaunchInProgress(false);
+    return true;
+}
+
+std::optional<QString> Persistence::storedLastModelPath() const {
+    const auto json = data(Keys::lastModel);
+    if (!json) return std::nullopt;
+    const auto record = decodeLastModel(*json);
+    if (!record) return std::nullopt;
+    const auto resolved = resolveBookmark(record->bookmark);
+    if (!resolved) return std::nullopt;
+    return resolved->path;
 }
 
 std::optional<LastModel> Persistence::loadLastModel() {

@@ -73,6 +73,10 @@ public:
     // Also ends the launch: once a model has loaded and been stored, a later crash is
     // not the model's fault.
     void saveLastModel(PersistedModelKind kind, const QString& path);
+    // The record alone, leaving the launch flag to start-up (the FBX load's way).
+    void storeLastModelRecord(PersistedModelKind kind, const QString& path);
+    // Where the stored record points, without touching the store or checking the file.
+    std::optional<QString> storedLastModelPath() const;
     // Removes the record when its bookmark no longer resolves or its file is gone.
     std::optional<LastModel> loadLastModel();
     // The user cleared the model: ends access, removes the record, ends the launch.
@@ -103,6 +107,7 @@ public:
 private:
     std::optional<QByteArray> data(const QString& key) const;
     void store(const QString& key, const QVariant& value);
+    bool storeRecord(PersistedModelKind kind, const QString& path);
     void remove(const QString& key);
 
     std::unique_ptr<QSettings> settings_;

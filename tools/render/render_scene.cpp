@@ -12,6 +12,7 @@
 
 #include "model/fbx_scene_importer.h"
 #include "model/obj_loader.h"
+#include "render/scene_camera.h"
 
 extern char** environ;
 
@@ -252,17 +253,10 @@ Expected<CameraState, std::string> parseCameraState(const std::string& json) {
 }
 
 void applyFBXCamera(OrbitCamera& camera, const FBXImportedCamera& fbx, float aspect, const Float3& modelCentre) {
-    constexpr float kPi = 3.1415925f;
-    camera.fovDegrees = 2.0f * std::atan(std::tan(fbx.fovHDegrees() * kPi / 180.0f * 0.5f) / aspect) * 180.0f / kPi;
+    camera.fovDegrees = verticalFovDegrees(fbx.fovHDegrees(), aspect);
     const Float3 position{fbx.position()[0], fbx.position()[1], fbx.position()[2]};
-    Float3 forward{fbx.forward()[0], fbx.forward()[1], fbx.forward()[2]};
-    const float length = std::sqrt(forward.x * forward.x + forward.y * forward.y + forward.z * forward.z);
-    if (length > 0.0f) forward = {forward.x / length, forward.y / length, forward.z / length};
-    const Float3 toCentre{modelCentre.x - position.x, modelCentre.y - position.y, modelCentre.z - position.z};
-    const float reach =
-        std::max(std::sqrt(toCentre.x * toCentre.x + toCentre.y * toCentre.y + toCentre.z * toCentre.z), 100.0f);
-    camera.target = {position.x + forward.x * reach, position.y + forward.y * reach, position.z + forward.z * reach};
-    camera.lookFrom(position);
+    const Float3 forward{fbx.forward()[0], fbx.forward()[1], fbx.forward()[2]};
+    lookFromSceneCamera(camera, position, forward, modelCentre);
 }
 
 }  // namespace lumbrix::render_tool

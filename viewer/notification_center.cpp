@@ -1,0 +1,66 @@
+#include "viewer/notification_center.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "viewer/qt_main_queue.h"
+
+namespace lumbrix {
+
+NotificationCenter::NotificationCenter(std::shared_ptr<MainQueue> mainQueue) : mainQueue_(std::move(mainQueue)) {}
+
+NotificationCenter& NotificationCenter::defaultCenter() {
+    static NotificationCenter center;
+    return center;
+}
+
+NotificationCenter::Token NotificationCenter::addObserver(const QString& name, std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    const Token token = nextToken_++;
+    observers_.push_back({token, name, std::make_shared<std::function<void()>>(std::move(handler))});
+    return token;
+}
+
+void NotificationCenter::removeObserver(Token token) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(observers_, [token](const Observer& observer) { return observer.token == token; });
+}
+
+size_t NotificationCenter::observerCount() const {
+    std::lock_guard lock(mutex_);
+    return observers_.size();
+}
+
+void NotificationCenter::post(const QString& name) {
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (application == nullptr || QThread::currentThread() == application->thread()) {
+        deliver(name);
+        return;
+    }
+    std::shared_ptr<MainQueue> queue = mainQueue_ ? mainQueue_ : std::make_shared<QtMainQueue>();
+    queue->post([this, name] { deliver(name); });
+}
+
+void NotificationCenter::deliver(const QString& name) {
+    std::vector<std::pair<Token, std::shared_ptr<std::function<void()>>>> matching;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Observer& observer : observers_) {
+            if (observer.name == name) matching.emplace_back(observer.token, observer.handler);
+        }
+    }
+    // Handlers run unlocked, so they may add and remove observers themselves.
+    for (const auto& [token, handler] : matching) {
+        bool stillRegistered = false;
+        {
+            std::lock_guard lock(mutex_);
+            stillRegistered = std::any_of(observers_.begin(), observers_.end(),
+                                          [token](const Observer& observer) { return observer.token == token; });
+        }
+        if (stillRegistered) (*handler)();
+    }
+}
+
+}  // namespace lumbrix

@@ -1,0 +1,269 @@
+#include "viewer/viewer_view_model.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include "capture/audio_capture.h"
+#include "sources/file_texture_source.h"
+#include "sources/image_texture_source.h"
+#include "sources/ndi_receiver.h"
+#include "sources/ndi_texture_source.h"
+#include "viewer/path_name.h"
+#include "viewer/qt_main_queue.h"
+
+namespace lumbrix {
+
+namespace {
+
+SourceMakers realSourceMakers(const std::shared_ptr<MainQueue>& mainQueue) {
+    SourceMakers makers;
+    makers.ndi = [](const std::shared_ptr<NDIReceiver>& receiver) {
+        return std::make_shared<NDITextureSource>(receiver);
+    };
+    makers.file = [mainQueue](const QString& path) {
+        return FileTextureSource::create(path.toStdString(), mainQueue);
+    };
+    makers.image = [](const QString& path) { return std::make_shared<ImageTextureSource>(path.toStdString()); };
+    return makers;
+}
+
+}  // namespace
+
+ViewerViewModel::ViewerViewModel() : ViewerViewModel(Dependencies{}) {}
+
+ViewerViewModel::ViewerViewModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent),
+      dependencies_(std::move(dependencies)),
+      persistence_(dependencies_.settingsFile ? Persistence(*dependencies_.settingsFile) : Persistence()) {
+    if (!dependencies_.mainQueue) dependencies_.mainQueue = std::make_shared<QtMainQueue>();
+    if (!dependencies_.receiver) dependencies_.receiver = NDIReceiver::create(dependencies_.mainQueue);
+    const SourceMakers real = realSourceMakers(dependencies_.mainQueue);
+    if (!dependencies_.sourceMakers.ndi) dependencies_.sourceMakers.ndi = real.ndi;
+    if (!dependencies_.sourceMakers.file) dependencies_.sourceMakers.file = real.file;
+    if (!dependencies_.sourceMakers.image) dependencies_.sourceMakers.image = real.image;
+    if (dependencies_.notifications == nullptr) dependencies_.notifications = &NotificationCenter::defaultCenter();
+    receiver_ = dependencies_.receiver;
+    // The sender list and selection live in the receiver; a change there is a change
+    // of this field for the panels bound to it.
+    receiver_->setChangeHandler([weak = QPointer<ViewerViewModel>(this)] {
+        if (weak) emit weak->changed(Field::receiver);
+    });
+}
+
+ViewerViewModel::~ViewerViewModel() {
+    if (gridObserver_ != 0) dependencies_.notifications->removeObserver(gridObserver_);
+    receiver_->setChangeHandler({});
+    if (activeSource_) activeSource_->stop();
+}
+
+AudioCapture& ViewerViewModel::audioCapture() {
+    if (!audioCapture_) audioCapture_ = std::make_unique<AudioCapture>(dependencies_.mainQueue);
+    return *audioCapture_;
+}
+
+bool ViewerViewModel::isUITimerRunning() const { return uiTimer_ != nullptr && uiTimer_->isActive(); }
+
+QDateTime ViewerViewModel::now() const {
+    return dependencies_.now ? dependencies_.now() : QDateTime::currentDateTime();
+}
+
+QString ViewerViewModel::executableDir() const {
+    if (dependencies_.executableDir) return *dependencies_.executableDir;
+    return QCoreApplication::instance() != nullptr ? QCoreApplication::applicationDirPath() : QString();
+}
+
+void ViewerViewModel::activate() {
+    const bool previousLaunchUnfinished = persistence_.beginLaunch();
+
+    if (gridObserver_ == 0) {
+        gridObserver_ = dependencies_.notifications->addObserver(
+            kToggleFloorGridNotification, [weak = QPointer<ViewerViewModel>(this)] {
+                if (weak) weak->setShowFloorGrid(!weak->showFloorGrid());
+            });
+    }
+
+    if (const auto state = persistence_.loadCameraState()) {
+        camera_->target = state->target;
+        camera_->fovDegrees = state->fov;
+        camera_->lookFrom(state->position);
+        write(Field::fovDegrees, fovDegrees_, camera_->fovDegrees);
+        camera_->fovDegrees = fovDegrees_;
+    } else {
+        camera_->fovDegrees = fovDegrees_;
+    }
+
+    const bool shiftHeld = dependencies_.isShiftHeld && dependencies_.isShiftHeld();
+    const StartupPlan plan = planStartup(previousLaunchUnfinished, shiftHeld);
+    if (plan.safeMode) {
+        if (plan.removeLastModelRecord) persistence_.removeLastModelRecord();
+        receiver_->startDiscovery();
+        applySource();
+        startUITimer();
+        setLastCaptureMessage(plan.message);
+        persistence_.endLaunch();
+        return;
+    }
+
+    if (!objURL_ && !fbxURL_) {
+        if (const auto last = persistence_.loadLastModel()) {
+            if (last->kind == PersistedModelKind::fbx) {
+                setModelKind(ModelKind::fbx);
+                write(Field::fbxURL, fbxURL_, last->path);
+                loadFBXModel(last->path);
+            } else {
+                setModelKind(ModelKind::obj);
+                write(Field::objURL, objURL_, last->path);
+                loadOBJModel();
+            }
+        }
+    }
+
+    if (const auto folder = persistence_.loadCaptureFolder()) {
+        write(Field::captureFolderURL, captureFolderURL_, *folder);
+        setLastCaptureMessage(QStringLiteral("Folder: ") + lastPathComponent(*folder));
+    }
+
+    for (const VenueLocation& stored : persistence_.loadVenues()) {
+        if (addVenue(stored.path)) setVenueVisible(venues_.back().id, stored.visible);
+    }
+    receiver_->startDiscovery();
+    applySource();
+    startUITimer();
+    persistence_.endLaunch();
+}
+
+void ViewerViewModel::deactivate() {
+    delete uiTimer_;
+    uiTimer_ = nullptr;
+    if (activeSource_) activeSource_->stop();
+    receiver_->shutdown();
+    persistence_.releaseStoredLocations();
+    if (gridObserver_ != 0) {
+        dependencies_.notifications->removeObserver(gridObserver_);
+        gridObserver_ = 0;
+    }
+    persistence_.endLaunch();
+}
+
+void ViewerViewModel::applySource() {
+    if (activeSource_) activeSource_->stop();
+    std::shared_ptr<TextureSource> source;
+    switch (sourceMode_) {
+    case SourceMode::ndi:
+        source = dependencies_.sourceMakers.ndi(receiver_);
+        source->setLooping(isLooping_);
+        source->setPlaying(isPlaying_);
+        break;
+    case SourceMode::file:
+        if (fileURL_) {
+            source = dependencies_.sourceMakers.file(*fileURL_);
+            source->setLooping(isLooping_);
+            source->setPlaying(isPlaying_);
+            if (auto file = std::dynamic_pointer_cast<FileTextureSource>(source)) file->prepare();
+        }
+        break;
+    case SourceMode::image:
+        if (imageURL_) {
+            source = dependencies_.sourceMakers.image(*imageURL_);
+            source->setPlaying(isPlaying_);
+            source->setLooping(isLooping_);
+        }
+        break;
+    }
+    write(Field::activeSource, activeSource_, std::move(source));
+}
+
+void ViewerViewModel::selectSourceMode(SourceMode mode) {
+    setSourceMode(mode);
+    applySource();
+}
+
+void ViewerViewModel::applyPlaying() {
+    if (activeSource_) activeSource_->setPlaying(isPlaying_);
+}
+
+void ViewerViewModel::applyLooping() {
+    if (activeSource_) activeSource_->setLooping(isLooping_);
+}
+
+void ViewerViewModel::startUITimer() {
+    delete uiTimer_;
+    uiTimer_ = new QTimer(this);
+    uiTimer_->setInterval(kUITimerInterval);
+    // The timer is a child of this object: it cannot fire once the view model is gone.
+    connect(uiTimer_, &QTimer::timeout, this, &ViewerViewModel::refreshFromSource);
+    uiTimer_->start();
+}
+
+void ViewerViewModel::refreshFromSource() {
+    if (isScrubbing_ || sourceMode_ != SourceMode::file || !activeSource_) return;
+    if (const auto duration = activeSource_->durationSeconds()) setDurationSeconds(*duration);
+    if (const auto current = activeSource_->currentSeconds()) setScrubSeconds(*current);
+}
+
+void ViewerViewModel::commitScrub() {
+    if (sourceMode_ != SourceMode::file || !activeSource_ || !activeSource_->isSeekable()) return;
+    activeSource_->seek(scrubSeconds_);
+    setIsScrubbing(false);
+}
+
+QString ViewerViewModel::sourceStatusText() const {
+    switch (sourceMode_) {
+    case SourceMode::ndi: {
+        const int selected = receiver_->selectedIndex();
+        const auto& senders = receiver_->sources();
+        if (selected >= 0 && static_cast<size_t>(selected) < senders.size()) {
+            return QStringLiteral("NDI: ") + QString::fromStdString(senders[static_cast<size_t>(selected)]);
+        }
+        return QStringLiteral("NDI: none");
+    }
+    case SourceMode::file:
+        return fileURL_ ? lastPathComponent(*fileURL_) : QStringLiteral("File: none");
+    case SourceMode::image:
+        return imageURL_ ? lastPathComponent(*imageURL_) : QStringLiteral("Image: none");
+    }
+    return {};
+}
+
+void ViewerViewModel::setFieldOfView(float degrees) {
+    write(Field::fovDegrees, fovDegrees_, degrees);
+    camera_->fovDegrees = fovDegrees_;
+}
+
+void ViewerViewModel::requestFit() { write(Field::fitRequestID, fitRequestID_, fitRequestID_ + 1); }
+
+void ViewerViewModel::chooseVideoFile() {
+    if (!dependencies_.filePicker) return;
+    dependencies_.filePicker->pick(FilePickKind::videoFile, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
+        if (weak && !paths.isEmpty()) weak->setVideoFile(paths.first());
+    });
+}
+
+void ViewerViewModel::chooseImageFile() {
+    if (!dependencies_.filePicker) return;
+    dependencies_.filePicker->pick(FilePickKind::imageFile, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
+        if (weak && !paths.isEmpty()) weak->setImageFile(paths.first());
+    });
+}
+
+void ViewerViewModel::setVideoFile(const QString& path) {
+    write(Field::fileURL, fileURL_, path);
+    applySource();
+}
+
+void ViewerViewModel::setImageFile(const QString& path) {
+    write(Field::imageURL, imageURL_, path);
+    applySource();
+}
+
+void ViewerViewModel::setIsMicEnabled(bool value) {
+    write(Field::isMicEnabled, isMicEnabled_, value);
+    if (value && !isRecording_) {
+        AudioCapture& microphone = audioCapture();
+        microphone.isMicEnabled = true;
+        microphone.start();
+    }
+}
+
+}  // namespace lumbrix
