@@ -52,14 +52,15 @@ void NotificationCenter::deliver(const QString& name) {
         }
     }
     // Handlers run unlocked, so they may add and remove observers themselves.
-    for (const auto& [token, handler] : matching) {
+    for (const auto& entry : matching) {
+        const Token token = entry.first;
         bool stillRegistered = false;
         {
             std::lock_guard lock(mutex_);
             stillRegistered = std::any_of(observers_.begin(), observers_.end(),
                                           [token](const Observer& observer) { return observer.token == token; });
         }
-        if (stillRegistered) (*handler)();
+        if (stillRegistered) (*entry.second)();
     }
 }
 
