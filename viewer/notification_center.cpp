@@ -17,37 +17,39 @@ NotificationCenter& NotificationCenter::defaultCenter() {
 }
 
 NotificationCenter::Token NotificationCenter::addObserver(const QString& name, std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
-    const Token token = nextToken_++;
-    observers_.push_back({token, name, std::make_shared<std::function<void()>>(std::move(handler))});
+    std::lock_guard lock(registry_->mutex);
+    const Token token = registry_->nextToken++;
+    registry_->observers.push_back({token, name, std::make_shared<std::function<void()>>(std::move(handler))});
     return token;
 }
 
 void NotificationCenter::removeObserver(Token token) {
-    std::lock_guard lock(mutex_);
-    std::erase_if(observers_, [token](const Observer& observer) { return observer.token == token; });
+    std::lock_guard lock(registry_->mutex);
+    std::erase_if(registry_->observers, [token](const Observer& observer) { return observer.token == token; });
 }
 
 size_t NotificationCenter::observerCount() const {
-    std::lock_guard lock(mutex_);
-    return observers_.size();
+    std::lock_guard lock(registry_->mutex);
+    return registry_->observers.size();
 }
 
 void NotificationCenter::post(const QString& name) {
     const QCoreApplication* application = QCoreApplication::instance();
     if (application == nullptr || QThread::currentThread() == application->thread()) {
-        deliver(name);
+        deliver(*registry_, name);
         return;
     }
     std::shared_ptr<MainQueue> queue = mainQueue_ ? mainQueue_ : std::make_shared<QtMainQueue>();
-    queue->post([this, name] { deliver(name); });
+    queue->post([weak = std::weak_ptr<Registry>(registry_), name] {
+        if (const auto registry = weak.lock()) deliver(*registry, name);
+    });
 }
 
-void NotificationCenter::deliver(const QString& name) {
+void NotificationCenter::deliver(Registry& registry, const QString& name) {
     std::vector<std::pair<Token, std::shared_ptr<std::function<void()>>>> matching;
     {
-        std::lock_guard lock(mutex_);
-        for (const Observer& observer : observers_) {
+        std::lock_guard lock(registry.mutex);
+        for (const Observer& observer : registry.observers) {
             if (observer.name == name) matching.emplace_back(observer.token, observer.handler);
         }
     }
@@ -56,8 +58,8 @@ void NotificationCenter::deliver(const QString& name) {
         const Token token = entry.first;
         bool stillRegistered = false;
         {
-            std::lock_guard lock(mutex_);
-            stillRegistered = std::any_of(observers_.begin(), observers_.end(),
+            std::lock_guard lock(registry.mutex);
+            stillRegistered = std::any_of(registry.observers.begin(), registry.observers.end(),
                                           [token](const Observer& observer) { return observer.token == token; });
         }
         if (stillRegistered) (*entry.second)();

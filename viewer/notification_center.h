@@ -45,12 +45,18 @@ private:
         std::shared_ptr<std::function<void()>> handler;
     };
 
-    void deliver(const QString& name);
+    // Apart from the center, so that a delivery posted from a worker finds out when the
+    // center has gone in the meantime.
+    struct Registry {
+        mutable std::mutex mutex;  // guards observers and nextToken
+        std::vector<Observer> observers;
+        Token nextToken = 1;
+    };
+
+    static void deliver(Registry& registry, const QString& name);
 
     std::shared_ptr<MainQueue> mainQueue_;
-    mutable std::mutex mutex_;  // guards observers_ and nextToken_
-    std::vector<Observer> observers_;
-    Token nextToken_ = 1;
+    const std::shared_ptr<Registry> registry_ = std::make_shared<Registry>();
 };
 
 }  // namespace lumbrix

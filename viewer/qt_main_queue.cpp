@@ -23,10 +23,12 @@ void QtMainQueue::postDelayed(std::chrono::milliseconds delay, std::function<voi
     if (context.isNull()) return;
     // Timers belong to the thread that starts them, so the timer starts on the GUI
     // thread; the hop adds nothing measurable to delays of a tenth of a second.
+    // Precise: Qt's default for delays of two seconds and more is a coarse timer, which
+    // may fire up to 5% early and out of order with its neighbours.
     QMetaObject::invokeMethod(
         context.data(),
         [context, delay, task = std::move(task)]() mutable {
-            if (context) QTimer::singleShot(delay, context.data(), std::move(task));
+            if (context) QTimer::singleShot(delay, Qt::PreciseTimer, context.data(), std::move(task));
         },
         Qt::QueuedConnection);
 }

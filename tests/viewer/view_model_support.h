@@ -132,7 +132,7 @@ public:
     }
     void stopRecording(StopCompletion completion) override { stopCompletions.push_back(std::move(completion)); }
     AudioSink sourceAudioSink() override {
-        return [](const AudioSampleBuffer&) {};
+        return [count = sourceAudioBuffers](const AudioSampleBuffer&) { ++*count; };
     }
     AudioSink microphoneSink() override {
         return [count = microphoneBuffers](const AudioSampleBuffer&) { ++*count; };
@@ -153,6 +153,7 @@ public:
     std::optional<Error> startError;
     std::vector<StopCompletion> stopCompletions;
     std::shared_ptr<std::atomic<int>> microphoneBuffers = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<int>> sourceAudioBuffers = std::make_shared<std::atomic<int>>(0);
 };
 
 // File panels answered from a script: each pick takes the next answer for its kind.
