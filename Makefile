@@ -55,6 +55,7 @@ bench: build
 	$(BUILD)/bin/bench_ndi_upload
 	$(BUILD)/bin/bench_video_playback
 	$(BUILD)/bin/bench_record
+	$(BUILD)/bin/bench_viewer_model_load
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

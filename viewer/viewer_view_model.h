@@ -184,7 +184,7 @@ public:
     void setCaptureFPS(int value) { write(Field::captureFPS, captureFPS_, value); }
     bool isRecording() const { return isRecording_; }
     bool isMicEnabled() const { return isMicEnabled_; }
-    // On, outside a recording, opens the microphone at once (its level shows); off
+    // On, outside a recording, opens the microphone at once; off
     // leaves a running microphone to the next recording stop.
     void setIsMicEnabled(bool value);
     const QString& lastCaptureMessage() const { return lastCaptureMessage_; }
