@@ -25,7 +25,7 @@ demo: build
 	scripts/demo $(BUILD)
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Every test that needs no display, again under ASan+UBSan.
 asan-test: deps
