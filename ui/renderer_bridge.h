@@ -1,0 +1,56 @@
+#pragma once
+// The renderer as the view model's capture bridge. The viewport owns both and detaches
+// the bridge before the renderer goes; from then on every operation does nothing (or
+// reports that there is no recording) and the audio sinks drop their buffers.
+//
+// The audio sinks run on audio worker threads and may be called after the viewport is
+// gone. They never own the capture object: if a worker's reference were the last one,
+// the capture's GL objects would be destroyed on a thread without the GL context. The
+// bridge keeps its own reference instead and gives it up on the GUI thread, under a
+// lock that keeps a sink from using the capture while it goes.
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+
+#include "viewer/capture_bridge.h"
+
+namespace lumbrix {
+
+class Renderer;
+class RenderCapture;
+
+class RendererBridge final : public CaptureBridge {
+public:
+    // Runs `work` with the renderer's GL context current.
+    using ContextRunner = std::function<void(const std::function<void()>& work)>;
+
+    RendererBridge(Renderer& renderer, ContextRunner runWithContext);
+    ~RendererBridge() override;
+    RendererBridge(const RendererBridge&) = delete;
+    RendererBridge& operator=(const RendererBridge&) = delete;
+
+    // GUI thread, GL context current, before the renderer is destroyed.
+    void detach();
+    bool isAttached() const { return renderer_ != nullptr; }
+
+    void setVenues(std::vector<std::shared_ptr<const Mesh>> meshes) override;
+    float currentAspectRatio() const override;
+    std::optional<Error> saveScreenshot(const std::string& path) override;
+    std::optional<Error> startRecording(const std::string& path, int fps, bool includeSourceAudio,
+                                        bool includeMicrophone) override;
+    void stopRecording(StopCompletion completion) override;
+    AudioSink sourceAudioSink() override;
+    AudioSink microphoneSink() override;
+
+private:
+    struct AudioGate {
+        std::shared_mutex mutex;  // guards capture: shared by sinks, exclusive to give it up
+        std::shared_ptr<RenderCapture> capture;
+    };
+
+    Renderer* renderer_ = nullptr;
+    ContextRunner runWithContext_;
+    std::shared_ptr<AudioGate> gate_;
+};
+
+}  // namespace lumbrix
