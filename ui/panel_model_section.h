@@ -1,0 +1,47 @@
+#pragma once
+// The MODEL section's content: model kind and file, FBX cameras, faces, inactive side,
+// field of view and the UV grid.
+#include <QWidget>
+
+#include "viewer/viewer_view_model.h"
+
+class QCheckBox;
+class QComboBox;
+class QGraphicsOpacityEffect;
+class QLabel;
+class QSlider;
+
+namespace lumbrix {
+
+class SegmentedPicker;
+
+class PanelModelSection : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PanelModelSection(ViewerViewModel& viewModel, QWidget* parent = nullptr);
+
+private:
+    void refresh(ViewerViewModel::Field field);
+    void refreshKindAndFile();
+    void refreshCameras();
+    void refreshFieldOfView();
+    void refreshUVGrid();
+
+    ViewerViewModel& vm_;
+    SegmentedPicker* kindPicker_;
+    QLabel* fileLabel_;
+    QLabel* cameraStatus_;
+    QComboBox* cameraPicker_;
+    QComboBox* facePicker_;
+    SegmentedPicker* inactivePicker_;
+    QSlider* fovSlider_;
+    QLabel* fovValue_;
+    QCheckBox* uvGridSwitch_;
+    QWidget* uvDensityRow_;
+    QGraphicsOpacityEffect* uvDensityOpacity_;
+    QSlider* uvDensitySlider_;
+    QLabel* uvDensityValue_;
+};
+
+}  // namespace lumbrix

@@ -1,0 +1,31 @@
+#pragma once
+// A segmented choice: a row of exclusive checkable buttons, one per option.
+#include <QStringList>
+#include <QWidget>
+
+class QAbstractButton;
+class QButtonGroup;
+
+namespace lumbrix {
+
+class SegmentedPicker : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SegmentedPicker(const QStringList& options, QWidget* parent = nullptr);
+
+    int currentIndex() const;
+    // Shows `index` as chosen without emitting activated (a binding update, not a choice).
+    void setCurrentIndex(int index);
+    QAbstractButton* button(int index) const;
+    int count() const;
+
+signals:
+    // The user chose the option at `index`.
+    void activated(int index);
+
+private:
+    QButtonGroup* group_;
+};
+
+}  // namespace lumbrix

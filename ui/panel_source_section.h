@@ -1,0 +1,42 @@
+#pragma once
+// The SOURCE section's content: the mode picker and the controls of the chosen mode
+// (NDI senders, video file, image).
+#include <QWidget>
+
+#include "viewer/viewer_view_model.h"
+
+class QComboBox;
+class QLabel;
+
+namespace lumbrix {
+
+class SegmentedPicker;
+
+class PanelSourceSection : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PanelSourceSection(ViewerViewModel& viewModel, QWidget* parent = nullptr);
+
+private:
+    void refresh(ViewerViewModel::Field field);
+    void refreshMode();
+    void refreshReceiver();
+    void refreshFiles();
+    void chooseSender(int entry);
+
+    ViewerViewModel& vm_;
+    SegmentedPicker* modePicker_;
+    QWidget* ndiPage_;
+    QWidget* filePage_;
+    QWidget* imagePage_;
+    QComboBox* senderPicker_;
+    QLabel* frameSize_;
+    QLabel* videoFileLabel_;
+    QLabel* imageFileLabel_;
+};
+
+// The last NDI frame's size as "1920×1080", or "—" before any frame.
+QString frameSizeText(double width, double height);
+
+}  // namespace lumbrix
