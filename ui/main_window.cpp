@@ -1,10 +1,191 @@
 #include "ui/main_window.h"
 
+#include <QCloseEvent>
+#include <QFont>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/main_window_sidebar.h"
+#include "ui/transport_bar.h"
+#include "ui/viewport.h"
+
 namespace lumbrix {
 
-MainWindow::MainWindow(ViewerDependencies dependencies, QWidget* parent)
-    : QMainWindow(parent), viewModel_(std::make_unique<ViewerViewModel>(std::move(dependencies))) {}
+namespace {
 
-MainWindow::~MainWindow() = default;
+ViewerDependencies withWindowDefaults(ViewerDependencies dependencies) {
+    if (!dependencies.isShiftHeld) {
+        dependencies.isShiftHeld = [] {
+            return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+        };
+    }
+    if (dependencies.notifications == nullptr) dependencies.notifications = &NotificationCenter::defaultCenter();
+    return dependencies;
+}
+
+QLabel* makeBadge(QWidget* parent) {
+    auto* badge = new QLabel(QStringLiteral("Camera Locked"), parent);
+    badge->setObjectName(QStringLiteral("cameraLockBadge"));
+    QFont font = badge->font();
+    font.setPixelSize(12);
+    font.setWeight(QFont::DemiBold);
+    badge->setFont(font);
+    // Black at 0.45, then the whole badge at 0.85.
+    badge->setStyleSheet(QStringLiteral("QLabel#cameraLockBadge { color: white; background: rgba(0, 0, 0, %1);"
+                                        " border-radius: 8px; padding: 6px 10px; }")
+                             .arg(0.45 * 0.85, 0, 'f', 4));
+    badge->setAttribute(Qt::WA_TransparentForMouseEvents);
+    badge->adjustSize();
+    badge->move(MainWindow::kBadgeInsetPx, MainWindow::kBadgeInsetPx);
+    badge->hide();
+    return badge;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(ViewerDependencies dependencies, QWidget* parent) : QMainWindow(parent) {
+    dependencies = withWindowDefaults(std::move(dependencies));
+    notifications_ = dependencies.notifications;
+    viewModel_ = std::make_unique<ViewerViewModel>(std::move(dependencies));
+
+    setWindowTitle(QStringLiteral("Lumbrix"));
+    setMinimumSize(900, 560);
+    resize(1440, 900);
+
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("mainContent"));
+    auto* columns = new QHBoxLayout(content);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+
+    sidebar_ = new SidebarPane(*viewModel_, content);
+    columns->addWidget(sidebar_);
+
+    auto* rightPane = new QWidget(content);
+    rightPane->setObjectName(QStringLiteral("viewPane"));
+    auto* rows = new QVBoxLayout(rightPane);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    // The 3D view sits in a host of its own so the badge can float over its corner
+    // without being a child of the GL widget.
+    viewHost_ = new QWidget(rightPane);
+    viewHost_->setObjectName(QStringLiteral("viewportHost"));
+    auto* hostLayout = new QVBoxLayout(viewHost_);
+    hostLayout->setContentsMargins(0, 0, 0, 0);
+    viewport_ = new Viewport(*viewModel_, viewHost_);
+    viewport_->setObjectName(QStringLiteral("viewport"));
+    viewport_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    hostLayout->addWidget(viewport_);
+    badge_ = makeBadge(viewHost_);
+    viewHost_->installEventFilter(this);
+    rows->addWidget(viewHost_, 1);
+    transportBar_ = new TransportBar(*viewModel_, rightPane);
+    transportBar_->setObjectName(QStringLiteral("transportBar"));
+    rows->addWidget(transportBar_, 0);
+    columns->addWidget(rightPane, 1);
+    setCentralWidget(content);
+
+    connect(viewModel_.get(), &ViewerViewModel::changed, this, &MainWindow::onFieldChanged);
+    lockObserver_ = notifications_->addObserver(kToggleCameraLockNotification, [weak = QPointer<MainWindow>(this)] {
+        if (weak) weak->viewModel_->setIsCameraLocked(!weak->viewModel_->isCameraLocked());
+    });
+    updateBadge();
+    updateAlert();
+}
+
+MainWindow::~MainWindow() {
+    notifications_->removeObserver(lockObserver_);
+    // A window torn down without a close still stops what it started.
+    stop();
+    if (alert_) delete alert_;
+}
+
+QMessageBox* MainWindow::validationAlert() const { return alert_; }
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!active_) {
+        active_ = true;
+        viewModel_->activate();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted()) stop();
+}
+
+void MainWindow::stop() {
+    if (!active_) return;
+    active_ = false;
+    viewModel_->deactivate();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Layouts may stack the view above the badge again; keep the badge on top.
+    if (watched == viewHost_ && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)) {
+        badge_->raise();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::onFieldChanged(ViewerViewModel::Field field) {
+    switch (field) {
+    case ViewerViewModel::Field::isCameraLocked:
+        updateBadge();
+        break;
+    case ViewerViewModel::Field::showValidationAlert:
+    case ViewerViewModel::Field::validationErrors:
+        updateAlert();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::updateBadge() {
+    badge_->setVisible(viewModel_->isCameraLocked());
+    badge_->raise();
+}
+
+void MainWindow::updateAlert() {
+    const QString message = viewModel_->validationErrors().join(QStringLiteral("\n\n"));
+    if (!viewModel_->showValidationAlert()) {
+        // Lowered from elsewhere: take the alert down without writing the flag again.
+        if (QMessageBox* box = alert_) {
+            alert_ = nullptr;
+            box->disconnect(this);
+            box->close();
+            box->deleteLater();
+        }
+        return;
+    }
+    if (alert_) {
+        alert_->setText(message);
+        return;
+    }
+    auto* box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("validationAlert"));
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(kAlertTitle);
+    box->setText(message);
+    box->setTextFormat(Qt::PlainText);
+    QPushButton* ok = box->addButton(tr("OK"), QMessageBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("validationAlertOkButton"));
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    alert_ = box;
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (alert_ != box) return;
+        alert_ = nullptr;
+        box->deleteLater();
+        viewModel_->setShowValidationAlert(false);
+    });
+    box->open();
+}
 
 }  // namespace lumbrix

@@ -5,22 +5,62 @@
 #include <memory>
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "viewer/viewer_view_model.h"
 
+class QLabel;
+class QMessageBox;
+
 namespace lumbrix {
+
+class SidebarPane;
+class TransportBar;
+class Viewport;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
+    static constexpr int kBadgeInsetPx = 10;
+    static inline const QString kAlertTitle = QStringLiteral("Model import failed");
+
+    // Empty dependencies take the program's defaults; a missing isShiftHeld reads the
+    // keyboard, so holding Shift at start-up skips the last model.
     explicit MainWindow(ViewerDependencies dependencies = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     ViewerViewModel& viewModel() { return *viewModel_; }
 
+    SidebarPane* sidebar() const { return sidebar_; }
+    Viewport* viewport() const { return viewport_; }
+    TransportBar* transportBar() const { return transportBar_; }
+    QLabel* cameraLockBadge() const { return badge_; }
+    // The alert while it is up.
+    QMessageBox* validationAlert() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void onFieldChanged(ViewerViewModel::Field field);
+    void updateBadge();
+    void updateAlert();
+    void stop();
+
     std::unique_ptr<ViewerViewModel> viewModel_;
+    NotificationCenter* notifications_ = nullptr;
+    NotificationCenter::Token lockObserver_ = 0;
+    bool active_ = false;
+
+    SidebarPane* sidebar_ = nullptr;
+    QWidget* viewHost_ = nullptr;
+    Viewport* viewport_ = nullptr;
+    TransportBar* transportBar_ = nullptr;
+    QLabel* badge_ = nullptr;
+    QPointer<QMessageBox> alert_;
 };
 
 }  // namespace lumbrix
