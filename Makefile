@@ -39,7 +39,7 @@ TSAN_TARGETS = ndi_tests fake_ndi_tests platform_tests
 tsan-test: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRIX_TSAN=ON -DLUMBRIX_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L "ndi|platform$$"
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(abspath tests/tsan.supp) ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L "ndi|platform$$"
 
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRIX_FUZZ=ON
