@@ -1,10 +1,6 @@
-#include <QApplication>
-
-#include "ui/main_window.h"
+#include "app/viewer_app.h"
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    lumbrix::MainWindow window;
-    window.show();
-    return application.exec();
+    lumbrix::ViewerApp app(argc, argv);
+    return app.run();
 }

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "ui/main_window_sidebar.h"
+#include "ui/qt_file_picker.h"
 #include "ui/transport_bar.h"
 #include "ui/viewport.h"
 
@@ -49,6 +50,8 @@ QLabel* makeBadge(QWidget* parent) {
 
 MainWindow::MainWindow(ViewerDependencies dependencies, QWidget* parent) : QMainWindow(parent) {
     dependencies = withWindowDefaults(std::move(dependencies));
+    // The program's file panels open over this window.
+    if (!dependencies.filePicker) dependencies.filePicker = std::make_shared<QtFilePicker>(this);
     notifications_ = dependencies.notifications;
     viewModel_ = std::make_unique<ViewerViewModel>(std::move(dependencies));
 

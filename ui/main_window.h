@@ -25,8 +25,9 @@ public:
     static constexpr int kBadgeInsetPx = 10;
     static inline const QString kAlertTitle = QStringLiteral("Model import failed");
 
-    // Empty dependencies take the program's defaults; a missing isShiftHeld reads the
-    // keyboard, so holding Shift at start-up skips the last model.
+    // Empty dependencies take the program's defaults: Qt's file dialogs over this
+    // window, and the keyboard for isShiftHeld, so holding Shift at start-up skips the
+    // last model.
     explicit MainWindow(ViewerDependencies dependencies = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 

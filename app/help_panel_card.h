@@ -1,0 +1,60 @@
+#pragma once
+// The keyboard-shortcut card the help panel shows: the icon and title, two sections of
+// key and description rows, and an OK button. The card paints its own rounded, lit
+// background; the panel around it is transparent.
+#include <functional>
+
+#include <QAbstractButton>
+#include <QWidget>
+
+namespace lumbrix {
+
+// The card's one button: a quiet rounded plate that brightens under the pointer.
+class HudButton final : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit HudButton(const QString& text, QWidget* parent = nullptr);
+
+    bool isHovered() const { return hovered_; }
+    QSize sizeHint() const override { return {110, 32}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    bool hovered_ = false;
+};
+
+class KeyboardShortcutsCard final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kWidthPx = 285;
+    static constexpr int kHeightPx = 360;
+
+    // `onClose` runs when OK is pressed.
+    explicit KeyboardShortcutsCard(std::function<void()> onClose, QWidget* parent = nullptr);
+
+    // What the rows say, in order: key text and description. The key texts name this
+    // platform's keys for the shortcuts that really act.
+    struct Row {
+        QString keys;
+        QString description;
+    };
+    struct Section {
+        QString title;
+        std::vector<Row> rows;
+    };
+    static const std::vector<Section>& sections();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::function<void()> onClose_;
+};
+
+}  // namespace lumbrix

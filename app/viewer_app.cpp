@@ -1,0 +1,25 @@
+#include "app/viewer_app.h"
+
+#include "app/application_shell.h"
+#include "app/termination_signals.h"
+#include "ui/main_window.h"
+#include "viewer/launch_files.h"
+
+namespace lumbrix {
+
+ViewerApp::ViewerApp(int& argc, char** argv) : application_(argc, argv) {
+    configureApplication(application_);
+    closeWindowsOnTerminationSignals(application_);
+    window_ = std::make_unique<MainWindow>();
+    installMenus(*window_, helpPanel_, NotificationCenter::defaultCenter());
+}
+
+ViewerApp::~ViewerApp() = default;
+
+int ViewerApp::run() {
+    window_->show();
+    openLaunchFiles(window_->viewModel(), QApplication::arguments().mid(1));
+    return QApplication::exec();
+}
+
+}  // namespace lumbrix

@@ -1,0 +1,341 @@
+// The application shell: style and palette, the menus and the notifications they post,
+// the keyboard-shortcut panel, and what a desktop install puts where.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTest>
+
+#include "app/app_icon.h"
+#include "app/application_shell.h"
+#include "app/help_panel.h"
+#include "app/help_panel_card.h"
+#include "tests/viewer/view_model_support.h"
+#include "ui/main_window.h"
+
+namespace lumbrix::test {
+namespace {
+
+QApplication& widgetApplication() {
+    static int argc = 1;
+    static char name[] = "app_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Runs deferred deletions too, which a bare processEvents outside exec() leaves.
+void settle() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        pumpFor(std::chrono::milliseconds(10));
+    }
+}
+
+QStringList labelTexts(const QWidget& root) {
+    QStringList texts;
+    for (const QLabel* label : root.findChildren<QLabel*>()) texts << label->text();
+    return texts;
+}
+
+QLabel* labelWithText(const QWidget& root, const QString& text) {
+    for (QLabel* label : root.findChildren<QLabel*>()) {
+        if (label->text() == text) return label;
+    }
+    return nullptr;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        configureApplication(widgetApplication());
+        ASSERT_TRUE(folder.ok());
+    }
+    void TearDown() override { settle(); }
+
+    TempFolder folder;
+};
+
+TEST_F(ShellTest, TheApplicationIsNamedLumbrixAndDarkBeforeAnyWindow) {
+    EXPECT_EQ(QCoreApplication::organizationName(), QStringLiteral("Lumbrix"));
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Lumbrix"));
+    EXPECT_EQ(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
+    const QPalette palette = QApplication::palette();
+    EXPECT_LT(palette.color(QPalette::Window).lightness(), 80);
+    EXPECT_LT(palette.color(QPalette::Base).lightness(), 80);
+    EXPECT_GT(palette.color(QPalette::WindowText).lightness(), 180);
+    EXPECT_GT(palette.color(QPalette::Text).lightness(), 180);
+    EXPECT_LT(palette.color(QPalette::Disabled, QPalette::Text).lightness(),
+              palette.color(QPalette::Text).lightness());
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+
+    const QImage icon = renderLumbrixIcon(256);
+    EXPECT_EQ(icon.size(), QSize(256, 256));
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << "the corners stay clear";
+    EXPECT_EQ(qAlpha(icon.pixel(128, 128)), 255);
+}
+
+// --- the keyboard-shortcut panel ---------------------------------------------------------
+
+TEST_F(ShellTest, TheHelpPanelIsAFramelessFloatingCardWithTheShortcutsThatAct) {
+    HelpPanelController help;
+    EXPECT_EQ(help.panel(), nullptr);
+    help.show();
+    HelpPanel* panel = help.panel();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+
+    EXPECT_EQ(panel->size(), QSize(300, 380));
+    EXPECT_TRUE(panel->isWindow());
+    const Qt::WindowFlags flags = panel->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_TranslucentBackground));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((panel->frameGeometry().center() - screen.center()).manhattanLength(), 2) << "centred on the screen";
+
+    KeyboardShortcutsCard* card = panel->card();
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->size(), QSize(285, 360));
+    EXPECT_NE(card->graphicsEffect(), nullptr) << "the card casts a shadow";
+
+    const QStringList texts = labelTexts(*panel);
+    for (const char* text : {"Keyboard Shortcuts", "Camera Presets", "Camera", "Ctrl 0\u20269", "Save camera preset",
+                             "Alt 0\u20269", "Recall camera preset", "Ctrl L", "Camera Lock", "Ctrl G", "Grid"}) {
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text << " missing from " << texts.join('|').toStdString();
+    }
+    QLabel* key = labelWithText(*panel, QStringLiteral("Ctrl L"));
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->width(), 96);
+    EXPECT_TRUE(key->alignment().testFlag(Qt::AlignRight));
+    EXPECT_EQ(key->font().weight(), QFont::DemiBold);
+    QLabel* description = labelWithText(*panel, QStringLiteral("Camera Lock"));
+    ASSERT_NE(description, nullptr);
+    EXPECT_EQ(description->mapTo(card, QPoint(0, 0)).y(), key->mapTo(card, QPoint(0, 0)).y()) << "one row";
+    EXPECT_GT(description->mapTo(card, QPoint(0, 0)).x(), key->mapTo(card, QPoint(96, 0)).x() - 1);
+    QLabel* title = labelWithText(*panel, QStringLiteral("Keyboard Shortcuts"));
+    ASSERT_NE(title, nullptr);
+    QLabel* icon = panel->findChild<QLabel*>(QStringLiteral("helpPanelIcon"));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->size(), QSize(70, 70));
+    EXPECT_LT(icon->mapTo(card, QPoint(0, 0)).y(), title->mapTo(card, QPoint(0, 0)).y()) << "icon above title";
+
+    auto* ok = panel->findChild<HudButton*>(QStringLiteral("helpPanelOkButton"));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->size(), QSize(110, 32));
+    EXPECT_EQ(ok->text(), QStringLiteral("OK"));
+    const QRect okPlace(ok->mapTo(card, QPoint(0, 0)), ok->size());
+    EXPECT_TRUE(QRect(QPoint(0, 0), card->size()).contains(okPlace)) << "the button fits on the card";
+    EXPECT_LT(okPlace.bottom(), 360 - 20);
+
+    // The card is painted: light grey inside its rounded edge, clear outside it.
+    const QImage picture = card->grab().toImage();
+    const QColor middle = picture.pixelColor(picture.width() / 2, picture.height() / 2 + 40);
+    EXPECT_GT(middle.alpha(), 200);
+    EXPECT_NEAR(middle.red(), 0.165 * 255, 20);
+    EXPECT_LT(picture.pixelColor(1, 1).alpha(), 40) << "rounded corner";
+    const QColor top = picture.pixelColor(picture.width() / 2 - 100, 30);
+    const QColor bottom = picture.pixelColor(picture.width() / 2 - 100, picture.height() - 12);
+    EXPECT_GT(top.red(), bottom.red()) << "lighter at the top";
+}
+
+TEST_F(ShellTest, EscapeClosesThePanelAndOtherKeysDoNot) {
+    HelpPanelController help;
+    help.show();
+    QPointer<HelpPanel> panel = help.panel();
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+
+    QTest::keyClick(panel, Qt::Key_A);
+    QTest::keyClick(panel, Qt::Key_Return);
+    QTest::keyClick(panel, Qt::Key_L, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(help.panel(), panel.data());
+    EXPECT_TRUE(panel && panel->isVisible());
+
+    QTest::keyClick(panel, Qt::Key_Escape);
+    EXPECT_EQ(help.panel(), nullptr);
+    settle();
+    EXPECT_TRUE(panel.isNull()) << "a closed panel is discarded";
+    help.hide();  // nothing to hide
+}
+
+TEST_F(ShellTest, ASecondShowBringsTheSamePanelForwardAndOKMakesTheNextOneNew) {
+    HelpPanelController help;
+    help.show();
+    QPointer<HelpPanel> first = help.panel();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(first));
+    first->move(first->pos() + QPoint(40, 0));
+    help.show();
+    EXPECT_EQ(help.panel(), first.data());
+    int panels = 0;
+    for (QWidget* top : QApplication::topLevelWidgets()) panels += qobject_cast<HelpPanel*>(top) != nullptr ? 1 : 0;
+    EXPECT_EQ(panels, 1);
+
+    QTest::mouseClick(first->findChild<HudButton*>(QStringLiteral("helpPanelOkButton")), Qt::LeftButton);
+    EXPECT_EQ(help.panel(), nullptr);
+    settle();
+    EXPECT_TRUE(first.isNull());
+
+    help.show();
+    HelpPanel* second = help.panel();
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(second));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((second->frameGeometry().center() - screen.center()).manhattanLength(), 2)
+        << "a new panel, at the centre again";
+}
+
+TEST_F(ShellTest, TheOKButtonBrightensUnderThePointer) {
+    HelpPanelController help;
+    help.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(help.panel()));
+    auto* ok = help.panel()->findChild<HudButton*>(QStringLiteral("helpPanelOkButton"));
+    ASSERT_NE(ok, nullptr);
+    const int idle = ok->grab().toImage().pixelColor(6, 16).red();
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), ok->mapToGlobal(QPointF(5, 5)));
+    QApplication::sendEvent(ok, &enter);
+    EXPECT_TRUE(ok->isHovered());
+    const int hovered = ok->grab().toImage().pixelColor(6, 16).red();
+    EXPECT_GT(hovered, idle);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(ok, &leave);
+    EXPECT_FALSE(ok->isHovered());
+}
+
+// --- menus ---------------------------------------------------------------------------------
+
+class MenuTest : public ViewModelTest {
+protected:
+    void SetUp() override {
+        configureApplication(widgetApplication());
+        ViewModelTest::SetUp();
+    }
+    void TearDown() override {
+        help.hide();
+        window.reset();
+        ViewModelTest::TearDown();
+        settle();
+    }
+
+    QAction* action(const char* name) const { return window->findChild<QAction*>(QString::fromLatin1(name)); }
+
+    HelpPanelController help;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MenuTest, TheMenusHoldTheCommandsWithTheirKeys) {
+    window = std::make_unique<MainWindow>(dependencies());
+    installMenus(*window, help, notifications);
+
+    QStringList titles;
+    for (QAction* entry : window->menuBar()->actions()) titles << entry->text();
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Camera"), QStringLiteral("View"), QStringLiteral("Help")}));
+
+    QAction* lock = action("toggleCameraLockAction");
+    QAction* grid = action("toggleFloorGridAction");
+    QAction* shortcuts = action("keyboardShortcutsAction");
+    ASSERT_NE(lock, nullptr);
+    ASSERT_NE(grid, nullptr);
+    ASSERT_NE(shortcuts, nullptr);
+    EXPECT_EQ(lock->text(), QStringLiteral("Toggle Camera Lock"));
+    EXPECT_EQ(lock->shortcut(), QKeySequence(QStringLiteral("Ctrl+L")));
+    EXPECT_EQ(grid->text(), QStringLiteral("Toggle Floor Grid"));
+    EXPECT_EQ(grid->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
+    EXPECT_EQ(shortcuts->text(), QString::fromUtf8("Keyboard Shortcuts\u2026"));
+    EXPECT_TRUE(shortcuts->shortcut().isEmpty());
+    EXPECT_EQ(window->findChild<QMenu*>(QStringLiteral("cameraMenu"))->actions(), QList<QAction*>{lock});
+    EXPECT_EQ(window->findChild<QMenu*>(QStringLiteral("viewMenu"))->actions(), QList<QAction*>{grid});
+    EXPECT_EQ(window->findChild<QMenu*>(QStringLiteral("helpMenu"))->actions(), QList<QAction*>{shortcuts});
+}
+
+TEST_F(MenuTest, EachCommandPostsItsNotificationAndTheOpenWindowActsOnIt) {
+    window = std::make_unique<MainWindow>(dependencies());
+    installMenus(*window, help, notifications);
+    int gridPosts = 0;
+    int lockPosts = 0;
+    const auto gridToken = notifications.addObserver(kToggleFloorGridNotification, [&] { ++gridPosts; });
+    const auto lockToken = notifications.addObserver(kToggleCameraLockNotification, [&] { ++lockPosts; });
+
+    // Before the window shows nothing is listening for the grid but this test.
+    action("toggleFloorGridAction")->trigger();
+    EXPECT_EQ(gridPosts, 1);
+    EXPECT_EQ(lockPosts, 0);
+
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ViewerViewModel& vm = window->viewModel();
+    const bool grid = vm.showFloorGrid();
+    action("toggleFloorGridAction")->trigger();
+    EXPECT_EQ(vm.showFloorGrid(), !grid);
+    action("toggleFloorGridAction")->trigger();
+    EXPECT_EQ(vm.showFloorGrid(), grid) << "twice restores";
+    EXPECT_EQ(gridPosts, 3);
+
+    action("toggleCameraLockAction")->trigger();
+    EXPECT_EQ(lockPosts, 1);
+    EXPECT_TRUE(vm.isCameraLocked());
+    EXPECT_TRUE(window->cameraLockBadge()->isVisible());
+    action("toggleCameraLockAction")->trigger();
+    EXPECT_FALSE(vm.isCameraLocked());
+    EXPECT_FALSE(window->cameraLockBadge()->isVisible());
+
+    action("keyboardShortcutsAction")->trigger();
+    EXPECT_NE(help.panel(), nullptr);
+
+    notifications.removeObserver(gridToken);
+    notifications.removeObserver(lockToken);
+}
+
+// --- desktop install ----------------------------------------------------------------------
+
+TEST_F(ShellTest, AnInstallPutsBothProgramsTheMenuEntryAndTheIconInPlace) {
+    const QString cmake = QStandardPaths::findExecutable(QStringLiteral("cmake"));
+    ASSERT_FALSE(cmake.isEmpty()) << "cmake not on PATH";
+    // The program lives in <build>/bin.
+    const QString buildDir = QFileInfo(QStringLiteral(LUMBRIX_PROGRAM)).dir().absoluteFilePath(QStringLiteral(".."));
+    const QString prefix = QString::fromStdString(folder.file("prefix"));
+
+    QProcess install;
+    install.start(cmake, {QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), prefix});
+    ASSERT_TRUE(install.waitForFinished(120000));
+    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+
+    for (const char* program : {"bin/Lumbrix", "bin/Varnel"}) {
+        const QFileInfo info(prefix + QLatin1Char('/') + QLatin1String(program));
+        EXPECT_TRUE(info.isFile() && info.isExecutable()) << program;
+    }
+    EXPECT_EQ(QFileInfo(prefix + QStringLiteral("/bin/Lumbrix")).size(),
+              QFileInfo(QStringLiteral(LUMBRIX_PROGRAM)).size());
+
+    QFile entry(prefix + QStringLiteral("/share/applications/lumbrix.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.value(0), QStringLiteral("[Desktop Entry]"));
+    for (const char* line : {"Type=Application", "Name=Lumbrix", "Icon=lumbrix", "Categories=AudioVideo;Graphics;Viewer;"}) {
+        EXPECT_TRUE(lines.contains(QLatin1String(line))) << line;
+    }
+    const auto exec = std::find_if(lines.begin(), lines.end(), [](const QString& l) { return l.startsWith("Exec="); });
+    ASSERT_NE(exec, lines.end());
+    EXPECT_EQ(exec->section(QLatin1Char(' '), 0, 0), QStringLiteral("Exec=Lumbrix"));
+
+    const QImage icon(prefix + QStringLiteral("/share/icons/hicolor/256x256/apps/lumbrix.png"));
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.size(), QSize(256, 256));
+    EXPECT_EQ(icon.convertToFormat(QImage::Format_ARGB32), renderLumbrixIcon(256).convertToFormat(QImage::Format_ARGB32))
+        << "the installed icon is the one the program draws";
+}
+
+}  // namespace
+}  // namespace lumbrix::test
