@@ -298,6 +298,30 @@ TEST_F(MenuTest, EachCommandPostsItsNotificationAndTheOpenWindowActsOnIt) {
     notifications.removeObserver(lockToken);
 }
 
+TEST_F(MenuTest, TheKeysActOnceEachInTheActiveWindow) {
+    window = std::make_unique<MainWindow>(dependencies());
+    installMenus(*window, help, notifications);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ViewerViewModel& vm = window->viewModel();
+
+    const bool grid = vm.showFloorGrid();
+    QTest::keyClick(window.get(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(vm.showFloorGrid(), !grid);
+    QTest::keyClick(window.get(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(vm.showFloorGrid(), grid);
+
+    // The 3D view answers Ctrl+L itself; with the menu's key too the lock must still
+    // turn over once per press, not twice.
+    QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
+    pumpFor(std::chrono::milliseconds(10));
+    EXPECT_TRUE(vm.isCameraLocked());
+    QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
+    pumpFor(std::chrono::milliseconds(10));
+    EXPECT_FALSE(vm.isCameraLocked());
+}
+
 // --- desktop install ----------------------------------------------------------------------
 
 TEST_F(ShellTest, AnInstallPutsBothProgramsTheMenuEntryAndTheIconInPlace) {
