@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "ui/level_meter.h"
+#include "ui/panel_elided_label.h"
 #include "ui/panel_icons.h"
 #include "ui/panel_style.h"
 #include "viewer/path_name.h"
@@ -77,9 +78,8 @@ PanelCaptureSection::PanelCaptureSection(ViewerViewModel& viewModel, FolderPicke
     folderRow->setSpacing(8);
     auto* folder = new QPushButton(QStringLiteral("Folder…"), this);
     folder->setObjectName(QStringLiteral("folderButton"));
-    folderLabel_ = new QLabel(this);
+    folderLabel_ = new ElidedLabel(this);
     folderLabel_->setObjectName(QStringLiteral("folderLabel"));
-    folderLabel_->setMinimumWidth(20);
     folderRow->addWidget(folder);
     folderRow->addWidget(folderLabel_, 1);
     layout->addLayout(folderRow);
@@ -137,6 +137,7 @@ PanelCaptureSection::PanelCaptureSection(ViewerViewModel& viewModel, FolderPicke
     micMeter_->setLevel(vm_.micLevel());
     videoMeter_->setLevel(vm_.videoLevel());
     message_->setText(vm_.lastCaptureMessage());
+    letButtonsShrink(this);
 }
 
 void PanelCaptureSection::refresh(ViewerViewModel::Field field) {
@@ -172,7 +173,7 @@ void PanelCaptureSection::refresh(ViewerViewModel::Field field) {
 
 void PanelCaptureSection::refreshFolder() {
     const auto& url = vm_.captureFolderURL();
-    folderLabel_->setText(url ? lastPathComponent(*url) : QStringLiteral("No folder"));
+    folderLabel_->setFullText(url ? lastPathComponent(*url) : QStringLiteral("No folder"));
     folderLabel_->setToolTip(url ? *url : QString());
 }
 

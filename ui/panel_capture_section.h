@@ -14,6 +14,7 @@ class QToolButton;
 
 namespace lumbrix {
 
+class ElidedLabel;
 class LevelMeter;
 
 class PanelCaptureSection : public QWidget {
@@ -37,7 +38,7 @@ private:
 
     ViewerViewModel& vm_;
     FolderPicker folderPicker_;
-    QLabel* folderLabel_;
+    ElidedLabel* folderLabel_;
     QPushButton* recordButton_;
     QToolButton* micButton_;
     LevelMeter* micMeter_;

@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "ui/panel_elided_label.h"
 #include "ui/panel_segmented_picker.h"
 #include "ui/panel_style.h"
 #include "viewer/path_name.h"
@@ -64,15 +65,15 @@ PanelModelSection::PanelModelSection(ViewerViewModel& viewModel, QWidget* parent
     kindRow->addWidget(kindPicker_, 1);
 
     auto* fileRow = row(layout);
+    fileRow->setSpacing(6);
     auto* choose = new QPushButton(QStringLiteral("Choose…"), this);
     choose->setObjectName(QStringLiteral("chooseModelButton"));
     auto* clean = new QPushButton(QStringLiteral("Clean"), this);
     clean->setObjectName(QStringLiteral("clearModelButton"));
     auto* fit = new QPushButton(QStringLiteral("Fit"), this);
     fit->setObjectName(QStringLiteral("fitButton"));
-    fileLabel_ = new QLabel(this);
+    fileLabel_ = new ElidedLabel(this);
     fileLabel_->setObjectName(QStringLiteral("modelFileLabel"));
-    fileLabel_->setMinimumWidth(20);
     fileRow->addWidget(choose);
     fileRow->addWidget(clean);
     fileRow->addWidget(fit);
@@ -151,6 +152,9 @@ PanelModelSection::PanelModelSection(ViewerViewModel& viewModel, QWidget* parent
     connect(uvGridSwitch_, &QCheckBox::toggled, this, [this](bool on) { vm_.setShowUVGrid(on); });
     connect(uvDensitySlider_, &QSlider::valueChanged, this,
             [this](int density) { vm_.setUvGridDensity(static_cast<double>(density)); });
+    letButtonsShrink(this);
+    // Compact buttons leave the file name room to be read.
+    for (QPushButton* button : {choose, clean, fit}) button->setFixedWidth(button->minimumWidth());
     connect(&vm_, &ViewerViewModel::changed, this, &PanelModelSection::refresh);
 
     refreshKindAndFile();
@@ -200,7 +204,7 @@ void PanelModelSection::refreshKindAndFile() {
     // Only the file of the current kind counts: an OBJ loaded before switching to FBX
     // is not the FBX file.
     const std::optional<QString>& url = obj ? vm_.objURL() : vm_.fbxURL();
-    fileLabel_->setText(url ? lastPathComponent(*url)
+    fileLabel_->setFullText(url ? lastPathComponent(*url)
                             : (obj ? QStringLiteral("No OBJ selected") : QStringLiteral("No FBX selected")));
 }
 

@@ -13,6 +13,7 @@ class QSlider;
 
 namespace lumbrix {
 
+class ElidedLabel;
 class SegmentedPicker;
 
 class PanelModelSection : public QWidget {
@@ -30,7 +31,7 @@ private:
 
     ViewerViewModel& vm_;
     SegmentedPicker* kindPicker_;
-    QLabel* fileLabel_;
+    ElidedLabel* fileLabel_;
     QLabel* cameraStatus_;
     QComboBox* cameraPicker_;
     QComboBox* facePicker_;

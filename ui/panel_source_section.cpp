@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "sources/ndi_receiver.h"
+#include "ui/panel_elided_label.h"
 #include "ui/panel_segmented_picker.h"
 #include "ui/panel_style.h"
 #include "viewer/path_name.h"
@@ -26,15 +27,14 @@ QWidget* makePage(const QString& name, QWidget* parent) {
 }
 
 // A "Choose…" button beside the chosen file's name, on `page`.
-QLabel* addChooseRow(QWidget* page, const QString& buttonName, const QString& labelName,
+ElidedLabel* addChooseRow(QWidget* page, const QString& buttonName, const QString& labelName,
                      std::function<void()> choose) {
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     auto* button = new QPushButton(QStringLiteral("Choose…"), page);
     button->setObjectName(buttonName);
-    auto* label = new QLabel(page);
+    auto* label = new ElidedLabel(page);
     label->setObjectName(labelName);
-    label->setMinimumWidth(20);
     row->addWidget(button);
     row->addWidget(label, 1);
     static_cast<QVBoxLayout*>(page->layout())->addLayout(row);
@@ -97,6 +97,7 @@ PanelSourceSection::PanelSourceSection(ViewerViewModel& viewModel, QWidget* pare
     // The asynchronous refresh: refreshSources waits up to half a second for the network,
     // which would freeze the window.
     connect(refresh, &QPushButton::clicked, this, [this] { vm_.receiver()->requestRefresh(); });
+    letButtonsShrink(this);
     connect(&vm_, &ViewerViewModel::changed, this, &PanelSourceSection::refresh);
 
     refreshMode();
@@ -163,9 +164,9 @@ void PanelSourceSection::chooseSender(int entry) {
 
 void PanelSourceSection::refreshFiles() {
     const auto& video = vm_.fileURL();
-    videoFileLabel_->setText(video ? lastPathComponent(*video) : QStringLiteral("No file selected"));
+    videoFileLabel_->setFullText(video ? lastPathComponent(*video) : QStringLiteral("No file selected"));
     const auto& image = vm_.imageURL();
-    imageFileLabel_->setText(image ? lastPathComponent(*image) : QStringLiteral("No image selected"));
+    imageFileLabel_->setFullText(image ? lastPathComponent(*image) : QStringLiteral("No image selected"));
 }
 
 }  // namespace lumbrix

@@ -10,6 +10,7 @@ class QLabel;
 
 namespace lumbrix {
 
+class ElidedLabel;
 class SegmentedPicker;
 
 class PanelSourceSection : public QWidget {
@@ -32,8 +33,8 @@ private:
     QWidget* imagePage_;
     QComboBox* senderPicker_;
     QLabel* frameSize_;
-    QLabel* videoFileLabel_;
-    QLabel* imageFileLabel_;
+    ElidedLabel* videoFileLabel_;
+    ElidedLabel* imageFileLabel_;
 };
 
 // The last NDI frame's size as "1920×1080", or "—" before any frame.

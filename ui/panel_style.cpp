@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 
 namespace lumbrix {
 
@@ -32,6 +33,13 @@ QWidget* makeSubheading(const QString& text, QWidget* parent) {
     layout->addWidget(makeCaptionLabel(text, true, holder));
     layout->addStretch(1);
     return holder;
+}
+
+void letButtonsShrink(QWidget* root) {
+    for (QPushButton* button : root->findChildren<QPushButton*>()) {
+        const int textWidthPx = button->fontMetrics().horizontalAdvance(button->text());
+        button->setMinimumWidth(textWidthPx + 16);
+    }
 }
 
 QString wholeNumberText(double value) {

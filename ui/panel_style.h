@@ -21,6 +21,10 @@ QLabel* makeCaptionLabel(const QString& text, bool semibold, QWidget* parent = n
 // A semibold caption sub-heading with its small top gap.
 QWidget* makeSubheading(const QString& text, QWidget* parent = nullptr);
 
+// Lets the push buttons under `root` shrink to their text when the panel is narrow;
+// the style's usual 80-pixel minimum would push rows out of a 300-pixel panel.
+void letButtonsShrink(QWidget* root);
+
 // A whole number as "%lld" prints it: the value cut towards zero, not rounded, so the
 // label never claims more than the field holds.
 QString wholeNumberText(double value);

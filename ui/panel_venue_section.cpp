@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/panel_elided_label.h"
+#include "ui/panel_style.h"
 #include "viewer/path_name.h"
 
 namespace lumbrix {
@@ -33,6 +35,7 @@ PanelVenueSection::PanelVenueSection(ViewerViewModel& viewModel, QWidget* parent
     rowsLayout_->setSpacing(6);
     layout->addWidget(rows_);
 
+    letButtonsShrink(this);
     connect(add, &QPushButton::clicked, this, [this] { vm_.chooseVenues(); });
     connect(&vm_, &ViewerViewModel::changed, this, [this](ViewerViewModel::Field field) {
         if (field == ViewerViewModel::Field::venues) rebuildRows();
@@ -63,10 +66,10 @@ QWidget* PanelVenueSection::makeRow(int index, const VenueEntry& entry) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
 
-    auto* name = new QLabel(lastPathComponent(entry.url), row);
+    auto* name = new ElidedLabel(row);
+    name->setFullText(lastPathComponent(entry.url));
     name->setObjectName(QStringLiteral("venueName_") + suffix);
     name->setToolTip(entry.url);
-    name->setMinimumWidth(20);
     layout->addWidget(name, 1);
 
     // The switch's label is hidden; assistive tools still read it.
@@ -80,6 +83,7 @@ QWidget* PanelVenueSection::makeRow(int index, const VenueEntry& entry) {
     auto* clear = new QPushButton(QStringLiteral("Clear"), row);
     clear->setObjectName(QStringLiteral("venueClear_") + suffix);
     layout->addWidget(clear);
+    letButtonsShrink(row);
 
     // Rows act on the entry's id, which stays right while the list changes around it.
     const QUuid id = entry.id;

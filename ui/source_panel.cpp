@@ -40,7 +40,7 @@ SourcePanel::SourcePanel(ViewerViewModel& viewModel, QWidget* parent) : QWidget(
 
     auto* stack = new QWidget(scroll);
     auto* layout = new QVBoxLayout(stack);
-    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setContentsMargins(0, 6, 0, 6);
     layout->setSpacing(6);
 
     const QPointer<SourcePanel> self(this);

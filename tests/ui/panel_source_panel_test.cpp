@@ -97,6 +97,25 @@ TEST_F(SourcePanelTest, SectionsComeInOrderAndFollowTheirFlagsBothWays) {
     EXPECT_TRUE(vm().isCaptureExpanded());
 }
 
+TEST_F(SourcePanelTest, EverySectionFitsTheWindowsThreeHundredPixelColumn) {
+    const QString venue = QString::fromStdString(writeFile("a rather long venue file name.obj", kSquareOBJ));
+    vm().setIsVenueExpanded(true);
+    ASSERT_TRUE(vm().addVenue(venue));
+    vm().setVideoFile(QStringLiteral("/media/a rather long name for a video file.mov"));
+    panel();
+    for (const SourceMode mode : {SourceMode::ndi, SourceMode::file, SourceMode::image}) {
+        vm().selectSourceMode(mode);
+        panel().resize(300, 900);
+        QCoreApplication::processEvents();
+        auto* content = find<QWidget>("modelSection")->parentWidget()->parentWidget();
+        EXPECT_LE(content->minimumSizeHint().width(), 300);
+        EXPECT_LE(content->width(), 300);
+    }
+    // Shortened on screen only: the label keeps the whole name and offers it as a tooltip.
+    EXPECT_EQ(text("videoFileLabel"), QStringLiteral("a rather long name for a video file.mov"));
+    EXPECT_EQ(find<QLabel>("videoFileLabel")->toolTip(), QStringLiteral("a rather long name for a video file.mov"));
+}
+
 TEST_F(SourcePanelTest, ModelRowNamesTheFileOfTheCurrentKindOnly) {
     const QString square = QString::fromStdString(writeFile("square.obj", kSquareOBJ));
     vm();

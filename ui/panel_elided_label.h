@@ -1,0 +1,24 @@
+#pragma once
+// A one-line label for file and folder names: it keeps the whole text (and shows it as
+// its tooltip) but draws it shortened in the middle when the panel is narrow, so the
+// extension stays readable.
+#include <QLabel>
+
+namespace lumbrix {
+
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit ElidedLabel(QWidget* parent = nullptr);
+
+    // The whole text; drawn elided as the width requires.
+    void setFullText(const QString& text);
+
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace lumbrix
