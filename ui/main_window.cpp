@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ui/main_window_sidebar.h"
@@ -105,16 +106,32 @@ MainWindow::~MainWindow() {
     // A window torn down without a close still stops what it started.
     stop();
     if (alert_) delete alert_;
+    // The views go before the view model they show: the 3D view still saves a pending
+    // camera move into it, and releases its renderer with its own context current.
+    delete takeCentralWidget();
 }
 
 QMessageBox* MainWindow::validationAlert() const { return alert_; }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (!active_) {
-        active_ = true;
-        viewModel_->activate();
+    if (shown_) return;
+    shown_ = true;
+    // Start-up runs once the 3D view has attached its renderer and said "Ready.", so a
+    // safe-mode or capture-folder notice from start-up is what the capture line keeps.
+    // A view that never gets drawn (a window shown off screen) still starts it.
+    if (viewport_->renderer() != nullptr) {
+        start();
+        return;
     }
+    connect(viewport_, &Viewport::rendererReady, this, &MainWindow::start, Qt::SingleShotConnection);
+    QTimer::singleShot(kStartWithoutRendererDelay, this, &MainWindow::start);
+}
+
+void MainWindow::start() {
+    if (active_ || stopped_) return;
+    active_ = true;
+    viewModel_->activate();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -123,9 +140,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::stop() {
+    stopped_ = true;
     if (!active_) return;
     active_ = false;
+    // The sources' textures live in the 3D view's context: they go with it current.
+    const bool hasContext = viewport_->context() != nullptr;
+    if (hasContext) viewport_->makeCurrent();
     viewModel_->deactivate();
+    viewModel_->releaseSource();
+    if (hasContext) viewport_->doneCurrent();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

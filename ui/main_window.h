@@ -2,6 +2,7 @@
 // The application's one window: the collapsible side panel, the 3D view with the
 // transport bar under it, the camera-lock badge and the model-import alert. It makes
 // the window's view model, starts it when first shown and stops it when closed.
+#include <chrono>
 #include <memory>
 
 #include <QMainWindow>
@@ -23,6 +24,8 @@ class MainWindow : public QMainWindow {
 
 public:
     static constexpr int kBadgeInsetPx = 10;
+    // How long start-up waits for the 3D view to attach before it runs anyway.
+    static constexpr std::chrono::milliseconds kStartWithoutRendererDelay{1500};
     static inline const QString kAlertTitle = QStringLiteral("Model import failed");
 
     // Empty dependencies take the program's defaults: Qt's file dialogs over this
@@ -49,12 +52,15 @@ private:
     void onFieldChanged(ViewerViewModel::Field field);
     void updateBadge();
     void updateAlert();
+    void start();
     void stop();
 
     std::unique_ptr<ViewerViewModel> viewModel_;
     NotificationCenter* notifications_ = nullptr;
     NotificationCenter::Token lockObserver_ = 0;
+    bool shown_ = false;
     bool active_ = false;
+    bool stopped_ = false;
 
     SidebarPane* sidebar_ = nullptr;
     QWidget* viewHost_ = nullptr;

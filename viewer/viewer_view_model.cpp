@@ -174,6 +174,10 @@ void ViewerViewModel::applySource() {
     write(Field::activeSource, activeSource_, std::move(source));
 }
 
+void ViewerViewModel::releaseSource() {
+    if (activeSource_) write(Field::activeSource, activeSource_, nullptr);
+}
+
 void ViewerViewModel::selectSourceMode(SourceMode mode) {
     setSourceMode(mode);
     applySource();

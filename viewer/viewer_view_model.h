@@ -229,6 +229,9 @@ public:
 
     // --- sources and transport ------------------------------------------------------
     void applySource();
+    // Lets the active source go after deactivate() has stopped it: a closing window
+    // does this with the GL context its textures belong to current.
+    void releaseSource();
     void selectSourceMode(SourceMode mode);
     void applyPlaying();
     void applyLooping();

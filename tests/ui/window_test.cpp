@@ -229,6 +229,9 @@ TEST_F(WindowTest, TheFirstShowStartsTheViewModelOnceAndClosingStopsIt) {
     EXPECT_TRUE(sources.made.empty());
 
     showWindow();
+    // Start-up follows the 3D view's "Ready.", so its notice is what the line keeps.
+    ASSERT_TRUE(pumpUntil([&] { return vm.isUITimerRunning(); }));
+    EXPECT_NE(shown.viewport()->renderer(), nullptr);
     EXPECT_EQ(vm.lastCaptureMessage(),
               QStringLiteral("Safe Mode: last model cleared (previous launch did not finish)."));
     EXPECT_FALSE(store().launchInProgress());
