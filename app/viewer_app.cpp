@@ -17,8 +17,12 @@ ViewerApp::ViewerApp(int& argc, char** argv) : application_(argc, argv) {
 ViewerApp::~ViewerApp() = default;
 
 int ViewerApp::run() {
+    // Named files win over what start-up restores, so they open once it has run.
+    QObject::connect(
+        window_.get(), &MainWindow::started, window_.get(),
+        [this] { openLaunchFiles(window_->viewModel(), QApplication::arguments().mid(1)); },
+        Qt::SingleShotConnection);
     window_->show();
-    openLaunchFiles(window_->viewModel(), QApplication::arguments().mid(1));
     return QApplication::exec();
 }
 

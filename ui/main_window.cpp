@@ -132,6 +132,7 @@ void MainWindow::start() {
     if (active_ || stopped_) return;
     active_ = true;
     viewModel_->activate();
+    emit started();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -43,6 +43,10 @@ public:
     // The alert while it is up.
     QMessageBox* validationAlert() const;
 
+signals:
+    // The view model's start-up has run (once, after the first show).
+    void started();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
