@@ -22,6 +22,13 @@ SegmentedPicker::SegmentedPicker(const QStringList& options, QWidget* parent)
         group_->addButton(segment, i);
         layout->addWidget(segment);
     }
+    // Fusion draws a checked push button barely darker than an unchecked one; the chosen
+    // segment has to stand out at a glance.
+    setStyleSheet(QStringLiteral(
+        "QPushButton { background: #3a3a3c; color: #e8e8e8; border: 1px solid #202022; padding: 3px 6px; }"
+        "QPushButton:hover:!checked { background: #4a4a4d; }"
+        "QPushButton:checked { background: palette(highlight); color: palette(highlighted-text); }"
+        "QPushButton:disabled { color: #7a7a7a; }"));
     // idClicked fires for the user's clicks only, never for setCurrentIndex.
     connect(group_, &QButtonGroup::idClicked, this, &SegmentedPicker::activated);
 }
