@@ -1,6 +1,10 @@
 #include "app/help_panel.h"
 
+#include <xcb/xcb.h>
+
 #include <QGraphicsDropShadowEffect>
+#include <QPainterPath>
+#include <QRegion>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -9,6 +13,32 @@
 #include "app/help_panel_card.h"
 
 namespace lumbrix {
+
+namespace {
+
+// Whether see-through windows really are see-through. Wayland always composites; on X11
+// it takes a compositing manager, which owns the _NET_WM_CM_S0 selection while it runs.
+bool windowSystemComposites() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return true;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) return true;
+    xcb_connection_t* connection = x11->connection();
+    static constexpr char kSelection[] = "_NET_WM_CM_S0";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof kSelection - 1, kSelection), nullptr);
+    if (atom == nullptr) return true;
+    const xcb_atom_t selection = atom->atom;
+    free(atom);
+    if (selection == XCB_ATOM_NONE) return false;
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
+    if (owner == nullptr) return true;
+    const bool composited = owner->owner != XCB_NONE;
+    free(owner);
+    return composited;
+}
+
+}  // namespace
 
 HelpPanel::HelpPanel(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
@@ -32,6 +62,16 @@ HelpPanel::HelpPanel(QWidget* parent)
     shadow->setOffset(0, 14);
     card_->setGraphicsEffect(shadow);
     layout->addWidget(card_, 0, Qt::AlignCenter);
+    // Without a compositor the transparent corners and the shadow come out black; the
+    // card alone, cut to its rounded shape, is what such a desktop can show cleanly.
+    if (!windowSystemComposites()) {
+        QPainterPath shape;
+        const QRectF card((kWidthPx - KeyboardShortcutsCard::kWidthPx) / 2.0,
+                          (kHeightPx - KeyboardShortcutsCard::kHeightPx) / 2.0, KeyboardShortcutsCard::kWidthPx,
+                          KeyboardShortcutsCard::kHeightPx);
+        shape.addRoundedRect(card, 26, 26);
+        setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
 }
 
 void HelpPanel::keyPressEvent(QKeyEvent* event) {
