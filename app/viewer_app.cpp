@@ -1,5 +1,9 @@
 #include "app/viewer_app.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "app/application_shell.h"
 #include "app/termination_signals.h"
 #include "ui/main_window.h"
@@ -8,6 +12,9 @@
 namespace lumbrix {
 
 ViewerApp::ViewerApp(int& argc, char** argv) : application_(argc, argv) {
+    // The encoders' banners and statistics are for FFmpeg's own command line; the
+    // viewer keeps its console to its own lines and real errors.
+    av_log_set_level(AV_LOG_ERROR);
     configureApplication(application_);
     closeWindowsOnTerminationSignals(application_);
     window_ = std::make_unique<MainWindow>();
