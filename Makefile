@@ -56,6 +56,7 @@ bench: build
 	$(BUILD)/bin/bench_video_playback
 	$(BUILD)/bin/bench_record
 	$(BUILD)/bin/bench_viewer_model_load
+	scripts/with-display $(BUILD)/bin/bench_viewer_window
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
