@@ -89,13 +89,8 @@ void flushDeletions() {
 class ClearingWidget : public QOpenGLWidget {
 public:
     explicit ClearingWidget(bool continuous) {
-        QSurfaceFormat format;
-        format.setRenderableType(QSurfaceFormat::OpenGL);
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        format.setDepthBufferSize(24);
-        format.setSwapInterval(1);
-        setFormat(format);
+        // The very context the 3D view asks for, so only the drawing differs.
+        setFormat(lumbrix::Viewport::surfaceFormat());
         connect(this, &QOpenGLWidget::frameSwapped, this, [this, continuous] {
             ++framesSwapped;
             if (continuous) update();
