@@ -20,6 +20,7 @@
 
 #include "app/viewer_app.h"
 #include "tests/support/command_output.h"
+#include "tests/support/event_loop.h"
 #include "ui/main_window.h"
 #include "ui/source_panel.h"
 
@@ -27,26 +28,6 @@ namespace lumbrix::test {
 namespace {
 
 QTemporaryDir* g_config = nullptr;
-
-bool pumpUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-void pumpFor(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
 
 // "width,height" or "duration" lines of one stream kind.
 std::string probe(const std::string& path, const std::string& select, const std::string& entries) {
@@ -83,7 +64,7 @@ TEST(EndToEnd, OpensTheDemoTakesAScreenshotRecordsTwoSecondsAndQuitsCleanly) {
             window.close();
         };
         // Start-up, then the named files.
-        if (!pumpUntil([&] { return vm.mesh() != nullptr && vm.activeSource() != nullptr; }, 30000)) {
+        if (!pumpUntil([&] { return vm.mesh() != nullptr && vm.activeSource() != nullptr; }, std::chrono::seconds(30))) {
             ADD_FAILURE() << "the demo never loaded: " << vm.modelStatusText().toStdString();
             return finish();
         }
@@ -99,13 +80,13 @@ TEST(EndToEnd, OpensTheDemoTakesAScreenshotRecordsTwoSecondsAndQuitsCleanly) {
         const QString folder = captures.path();
         panel->setFolderPicker([folder](std::function<void(QString)> done) { done(folder); });
         click(panel, "folderButton");
-        EXPECT_TRUE(pumpUntil([&] { return vm.captureFolderURL() == folder; }, 5000));
+        EXPECT_TRUE(pumpUntil([&] { return vm.captureFolderURL() == folder; }, std::chrono::seconds(5)));
         EXPECT_TRUE(vm.lastCaptureMessage().startsWith(QStringLiteral("Folder: ")));
 
         // Let the video play into the view for a moment.
-        pumpFor(500);
+        pumpFor(std::chrono::milliseconds(500));
         click(panel, "screenshotButton");
-        if (!pumpUntil([&] { return vm.lastCaptureMessage().endsWith(QStringLiteral(".png")); }, 10000)) {
+        if (!pumpUntil([&] { return vm.lastCaptureMessage().endsWith(QStringLiteral(".png")); }, std::chrono::seconds(10))) {
             ADD_FAILURE() << "no screenshot: " << vm.lastCaptureMessage().toStdString();
             return finish();
         }
@@ -113,14 +94,14 @@ TEST(EndToEnd, OpensTheDemoTakesAScreenshotRecordsTwoSecondsAndQuitsCleanly) {
         screenshot = (folder + QLatin1Char('/') + vm.lastCaptureMessage().mid(7)).toStdString();
 
         click(panel, "recordButton");
-        if (!pumpUntil([&] { return vm.isRecording(); }, 5000)) {
+        if (!pumpUntil([&] { return vm.isRecording(); }, std::chrono::seconds(5))) {
             ADD_FAILURE() << "no recording: " << vm.lastCaptureMessage().toStdString();
             return finish();
         }
         EXPECT_TRUE(vm.lastCaptureMessage().startsWith(QStringLiteral("Recording\u2026 Lumbrix_")));
-        pumpFor(2000);
+        pumpFor(std::chrono::seconds(2));
         click(panel, "recordButton");
-        if (!pumpUntil([&] { return !vm.isRecording(); }, 60000)) {
+        if (!pumpUntil([&] { return !vm.isRecording(); }, std::chrono::seconds(60))) {
             ADD_FAILURE() << "the recording never finished";
             return finish();
         }

@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include "sources/ndi_receiver.h"
+#include "tests/support/event_loop.h"
 #include "tests/support/temp_folder.h"
 #include "viewer/qt_main_queue.h"
 #include "viewer/viewer_view_model.h"
@@ -29,27 +30,6 @@ inline QApplication& viewportApplication() {
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
     return *app;
-}
-
-// Runs the event loop until `done` holds or `limit` passes; whether it held.
-inline bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-inline void pumpFor(std::chrono::milliseconds span) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < span.count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
 }
 
 inline void sendMouse(QWidget& widget, QEvent::Type type, QPointF position, Qt::MouseButton button,

@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include "sources/ndi_receiver.h"
+#include "tests/support/event_loop.h"
 #include "tests/support/temp_folder.h"
 #include "viewer/qt_main_queue.h"
 #include "viewer/viewer_view_model.h"
@@ -37,27 +38,6 @@ inline QCoreApplication& application() {
     static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
                                                                   : new QCoreApplication(argc, argv);
     return *app;
-}
-
-// Runs the event loop until `done` holds or `limit` passes; whether it held.
-inline bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-inline void pumpFor(std::chrono::milliseconds span) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < span.count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
 }
 
 // A picture source that only counts what is done to it.
