@@ -47,16 +47,22 @@ bool ViewerViewModel::ensureCaptureFolder(QString* problem) const {
     return false;
 }
 
-void ViewerViewModel::takeScreenshot() {
-    const auto bridge = captureBridge_.lock();
+std::shared_ptr<CaptureBridge> ViewerViewModel::readyCaptureBridge() {
+    auto bridge = captureBridge_.lock();
     if (!bridge) {
         setLastCaptureMessage(kRendererNotReady);
-        return;
+        return nullptr;
     }
     if (!captureFolderURL_) {
         setLastCaptureMessage(kChooseFolderFirst);
-        return;
+        return nullptr;
     }
+    return bridge;
+}
+
+void ViewerViewModel::takeScreenshot() {
+    const auto bridge = readyCaptureBridge();
+    if (!bridge) return;
     QString problem;
     if (!ensureCaptureFolder(&problem)) {
         setLastCaptureMessage(QStringLiteral("Screenshot failed: ") + problem);
@@ -71,15 +77,8 @@ void ViewerViewModel::takeScreenshot() {
 }
 
 void ViewerViewModel::toggleRecording() {
-    const auto bridge = captureBridge_.lock();
-    if (!bridge) {
-        setLastCaptureMessage(kRendererNotReady);
-        return;
-    }
-    if (!captureFolderURL_) {
-        setLastCaptureMessage(kChooseFolderFirst);
-        return;
-    }
+    const auto bridge = readyCaptureBridge();
+    if (!bridge) return;
     if (isRecording_) {
         stopRecording(bridge);
     } else {

@@ -288,6 +288,9 @@ private:
     void resetFBXCameras();
     void failModelLoad(const QStringList& errors, const QString& status, bool sameAsStored);
     Expected<std::shared_ptr<const Mesh>, Error> loadFBXVenueMesh(const QString& path) const;
+    // The renderer when both it and a capture folder are there; otherwise none, with
+    // the capture line saying which is missing.
+    std::shared_ptr<CaptureBridge> readyCaptureBridge();
     void startRecording(const std::shared_ptr<CaptureBridge>& bridge);
     void stopRecording(const std::shared_ptr<CaptureBridge>& bridge);
     bool ensureCaptureFolder(QString* problem) const;
