@@ -10,6 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/expected.h"
+#include "platform/regular_file.h"
+
 namespace lumbrix {
 namespace {
 
@@ -52,12 +55,65 @@ private:
     std::string path_;
 };
 
+// Linux's own limit on links followed in one lookup.
+constexpr int kMaxLinkHops = 40;
+
+// The file a write to `path` reaches once symbolic links are followed, and what lstat
+// says about it (nothing when it does not exist yet). The rename must land there: over
+// the link it would replace the link with a regular file.
+struct CaptureTarget {
+    std::string path;
+    std::optional<struct stat> info;
+};
+
+Expected<CaptureTarget, Error> resolveTarget(const std::string& path, const std::string& what) {
+    namespace fs = std::filesystem;
+    CaptureTarget target{path, std::nullopt};
+    for (int hops = 0;; ++hops) {
+        struct stat info {};
+        if (::lstat(target.path.c_str(), &info) != 0) {
+            // A missing file is made; a missing folder is the write's own ENOENT later.
+            if (errno == ENOENT) return target;
+            return unexpected(posixError(errno, what));
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            target.info = info;
+            return target;
+        }
+        if (hops == kMaxLinkHops) return unexpected(posixError(ELOOP, what));
+        std::error_code error;
+        const fs::path link = fs::read_symlink(target.path, error);
+        if (error) return unexpected(posixError(error.value(), what));
+        target.path = link.is_absolute() ? link.string() : (fs::path(target.path).parent_path() / link).string();
+    }
+}
+
+Expected<CaptureTarget, Error> checkedTarget(const std::string& path) {
+    const std::string what = "Cannot write " + path;
+    auto target = resolveTarget(path, what);
+    if (!target) return target;
+    if (target->info) {
+        if (auto problem = regularFileProblem(*target->info, path, "Cannot write")) return unexpected(*problem);
+    }
+    return target;
+}
+
 }  // namespace
+
+std::optional<Error> checkCaptureTarget(const std::string& path) {
+    auto target = checkedTarget(path);
+    if (!target) return target.error();
+    return std::nullopt;
+}
 
 std::optional<Error> writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
     namespace fs = std::filesystem;
     const std::string what = "Cannot write " + path;
-    const fs::path target(path);
+    // Only a regular file is replaced: renaming over a device node or a pipe would swap
+    // it for a picture, and the rename goes to what a link leads to, keeping the link.
+    auto resolved = checkedTarget(path);
+    if (!resolved) return resolved.error();
+    const fs::path target(resolved->path);
     fs::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
 
@@ -90,7 +146,7 @@ std::optional<Error> writeFileAtomically(const std::string& path, std::span<cons
     if (::fsync(fd) != 0) return posixError(errno, what);
     // Network file systems report some write errors only when the file is closed.
     if (temporary.close() != 0) return posixError(errno, what);
-    if (::rename(temporary.path().c_str(), path.c_str()) != 0) return posixError(errno, what);
+    if (::rename(temporary.path().c_str(), target.c_str()) != 0) return posixError(errno, what);
     temporary.keep();
 
     // Makes the rename itself durable; the file is already complete and in place, so a

@@ -68,24 +68,34 @@ std::optional<uint32_t> versionComment(const uint8_t* data, uint64_t size, uint6
 
 }  // namespace
 
-std::optional<uint32_t> detectAsciiVersion(const uint8_t* data, uint64_t size) {
+std::optional<uint32_t> detectAsciiVersion(const uint8_t* data, uint64_t size, bool* reachedEnd) {
+    bool ranOut = false;
+    const auto answer = [&](std::optional<uint32_t> version) {
+        if (reachedEnd != nullptr) *reachedEnd = ranOut;
+        return version;
+    };
     uint64_t pos = skipBom(data, size);
     while (pos < size && isSpace(data[pos])) ++pos;
     if (pos < size && data[pos] == ';') {
-        if (const auto version = versionComment(data, size, pos)) return version;
+        if (const auto version = versionComment(data, size, pos)) return answer(version);
     }
     // Without the comment the text must open with a node, and its header names the version.
     pos = skipSpaceAndComments(data, size, pos);
     const uint64_t nameBegin = pos;
     while (pos < size && !kTokenEnds.at[data[pos]]) ++pos;
     while (pos < size && isBlank(data[pos])) ++pos;
-    if (pos == nameBegin || pos == size || data[pos] != ':') return std::nullopt;
+    ranOut = pos == size;
+    if (pos == nameBegin || pos == size || data[pos] != ':') return answer(std::nullopt);
 
     // The header extension comes first in every writer's output.
     constexpr std::string_view kKey = "FBXVersion:";
-    const std::string_view head(reinterpret_cast<const char*>(data), static_cast<size_t>(std::min<uint64_t>(size, 1 << 20)));
+    constexpr uint64_t kHeaderWindow = uint64_t(1) << 20;
+    const std::string_view head(reinterpret_cast<const char*>(data), static_cast<size_t>(std::min(size, kHeaderWindow)));
     const size_t key = head.find(kKey);
-    if (key == std::string_view::npos) return std::nullopt;
+    if (key == std::string_view::npos) {
+        ranOut = size < kHeaderWindow;
+        return answer(std::nullopt);
+    }
     size_t at = key + kKey.size();
     while (at < head.size() && isBlank(static_cast<uint8_t>(head[at]))) ++at;
     uint64_t version = 0;
@@ -93,8 +103,9 @@ std::optional<uint32_t> detectAsciiVersion(const uint8_t* data, uint64_t size) {
     for (; at < head.size() && isDigit(static_cast<uint8_t>(head[at])) && digits < 10; ++at, ++digits) {
         version = version * 10 + static_cast<uint64_t>(head[at] - '0');
     }
-    if (digits == 0 || version > UINT32_MAX) return std::nullopt;
-    return static_cast<uint32_t>(version);
+    ranOut = at == head.size();
+    if (digits == 0 || version > UINT32_MAX) return answer(std::nullopt);
+    return answer(static_cast<uint32_t>(version));
 }
 
 std::unique_ptr<Document> DocumentParser::parseAscii(uint32_t version) {

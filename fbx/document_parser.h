@@ -27,7 +27,9 @@ std::string describeByte(uint8_t byte);
 
 // The version an ASCII FBX file declares (7400 for "; FBX 7.4.0 project file", or
 // its FBXVersion value); nothing when the text does not look like ASCII FBX at all.
-std::optional<uint32_t> detectAsciiVersion(const uint8_t* data, uint64_t size);
+// `reachedEnd` is set when the answer hung on bytes past `size`, which matters only
+// when `data` is the start of a longer file.
+std::optional<uint32_t> detectAsciiVersion(const uint8_t* data, uint64_t size, bool* reachedEnd = nullptr);
 
 class DocumentParser {
 public:

@@ -73,7 +73,7 @@ std::unique_ptr<Document> Document::parseBuffer(const uint8_t* data, uint64_t si
     }
     const std::optional<uint32_t> version = detectAsciiVersion(data, size);
     if (!version) {
-        error = "Not an FBX file";
+        error = kNotAnFBXFile;
         return nullptr;
     }
     if (*version < 7000 || *version > 7999) {
@@ -81,6 +81,16 @@ std::unique_ptr<Document> Document::parseBuffer(const uint8_t* data, uint64_t si
         return nullptr;
     }
     return parser.parseAscii(*version);
+}
+
+bool couldBeFBX(const uint8_t* head, uint64_t headSize, uint64_t fileSize) {
+    headSize = std::min(headSize, fileSize);
+    // Too few bytes to tell: only the whole file can say.
+    if (headSize < std::min(fileSize, kFBXHeadBytes)) return true;
+    if (headSize >= kBinaryMagicSize && std::memcmp(head, kBinaryMagic, kBinaryMagicSize) == 0) return true;
+    bool reachedEnd = false;
+    if (detectAsciiVersion(head, headSize, &reachedEnd)) return true;
+    return headSize < fileSize && reachedEnd;
 }
 
 // ---- Node -------------------------------------------------------------------

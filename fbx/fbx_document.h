@@ -133,4 +133,15 @@ private:
     bool binary_ = true;
 };
 
+// The error `Document::parse` gives for bytes that are neither binary nor ASCII FBX.
+inline constexpr const char* kNotAnFBXFile = "Not an FBX file";
+
+// Leading bytes that let `couldBeFBX` decide about any file a writer makes.
+inline constexpr uint64_t kFBXHeadBytes = uint64_t(1) << 20;
+
+// Whether a file that starts with `head` (its first `headSize` of `fileSize` bytes) may
+// be FBX. False only when parsing the whole file would fail with kNotAnFBXFile, so a
+// caller can turn any other file away after reading min(kFBXHeadBytes, fileSize) bytes.
+bool couldBeFBX(const uint8_t* head, uint64_t headSize, uint64_t fileSize);
+
 }  // namespace lumbrix::fbx

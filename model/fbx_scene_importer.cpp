@@ -1,12 +1,15 @@
 #include "model/fbx_scene_importer.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 
+#include "fbx/fbx_document.h"
 #include "fbx/fbx_scene.h"
 #include "model/fbx_camera_extraction.h"
 #include "model/vertex.h"
 #include "platform/file_buffer.h"
+#include "platform/regular_file.h"
 #include "platform/system_log.h"
 
 namespace lumbrix {
@@ -46,16 +49,37 @@ std::array<float, 3> transformPoint(const Float4x4& t, const fbx::Vec3& p) {
             t[2] * x + t[6] * y + t[10] * z + t[14]};
 }
 
+constexpr const char* kReadFailed = "Failed to read FBX file.";
+
+// The system's reason follows the fixed text, as an OBJ load shows it.
+Error readError(const Error& reason) {
+    return importError(FBXSceneImporter::readFailed, std::string(kReadFailed) + " " + reason.description);
+}
+
 Expected<FileBuffer, Error> readFile(const std::string& path) {
-    auto file = readWholeFile(path);
+    // A file that is not FBX at all is told from its first bytes, not after reading
+    // all of it.
+    HeadCheck head;
+    head.bytes = static_cast<size_t>(fbx::kFBXHeadBytes);
+    head.check = [](const char* bytes, size_t headBytes, uint64_t fileBytes) -> std::optional<Error> {
+        if (fileBytes == 0 || fbx::couldBeFBX(reinterpret_cast<const uint8_t*>(bytes), headBytes, fileBytes)) {
+            return std::nullopt;
+        }
+        return importError(FBXSceneImporter::parseFailed, fbx::kNotAnFBXFile);
+    };
+    auto file = readWholeFile(path, size_t(1) << 40, head);
+    if (!file) {
+        if (file.error().domain == FBXSceneImporter::kErrorDomain) return unexpected(std::move(file.error()));
+        return unexpected(readError(file.error()));
+    }
     // The file length stays 64-bit all the way into the reader.
-    if (!file || file->size() == 0) return unexpected(importError(FBXSceneImporter::readFailed, "Failed to read FBX file."));
+    if (file->size() == 0) return unexpected(readError(Error(kPosixErrorDomain, ENODATA, "Cannot read " + path + ": The file is empty")));
     return file;
 }
 
 Expected<std::unique_ptr<fbx::Scene>, Error> loadFBX(const uint8_t* data, uint64_t size) {
     if (data == nullptr || size == 0) {
-        return unexpected(importError(FBXSceneImporter::readFailed, "Failed to read FBX file."));
+        return unexpected(importError(FBXSceneImporter::readFailed, kReadFailed));
     }
     std::string readerError;
     auto scene = fbx::Scene::load(data, size, 0, readerError);
@@ -227,6 +251,11 @@ Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadSceneFr
         scene = std::move(loaded.value());
     }
     return importScene(*scene);
+}
+
+std::optional<Error> FBXSceneImporter::checkFile(const std::string& path) {
+    if (auto problem = checkRegularFile(path)) return readError(*problem);
+    return std::nullopt;
 }
 
 Expected<std::shared_ptr<FBXImportedScene>, Error> FBXSceneImporter::loadScene(const uint8_t* data, uint64_t size) {

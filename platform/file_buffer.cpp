@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/regular_file.h"
 
 namespace lumbrix {
 
@@ -96,28 +99,42 @@ void FileBuffer::releaseConsumed(size_t offset, size_t length) {
     if (end > begin) ::madvise(data_ + begin, end - begin, MADV_DONTNEED);
 }
 
-Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxBytes, size_t maxStreamBytes) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxBytes, const HeadCheck& head) {
+    if (auto problem = checkRegularFile(path)) return unexpected(std::move(*problem));
+    // Non-blocking all the same: the path may have been swapped for a pipe since the
+    // check, and for a regular file the flag changes nothing.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) return unexpected(posixError(errno, "Cannot open " + path));
 
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return unexpected(posixError(errno, "Cannot read " + path));
-    if (S_ISDIR(info.st_mode)) return unexpected(posixError(EISDIR, "Cannot read " + path));
-
-    const bool regular = S_ISREG(info.st_mode);
-    if (!regular) maxBytes = std::min(maxBytes, maxStreamBytes);
-    size_t expected = regular ? static_cast<size_t>(info.st_size) : size_t(64) << 10;
-    if (regular && static_cast<unsigned long long>(info.st_size) > maxBytes) {
+    if (auto problem = regularFileProblem(info, path)) return unexpected(std::move(*problem));
+    if (static_cast<unsigned long long>(info.st_size) > maxBytes) {
         return unexpected(posixError(EFBIG, "Cannot read " + path));
     }
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    const auto fileBytes = static_cast<uint64_t>(info.st_size);
 
     try {
-        FileBuffer buffer(expected);
+        if (head.check) {
+            std::vector<char> bytes(static_cast<size_t>(std::min<uint64_t>(head.bytes, fileBytes)));
+            size_t filled = 0;
+            while (filled < bytes.size()) {
+                const ssize_t got = ::pread(fd.get(), bytes.data() + filled, bytes.size() - filled,
+                                            static_cast<off_t>(filled));
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0) return unexpected(posixError(errno, "Cannot read " + path));
+                if (got == 0) break;
+                filled += static_cast<size_t>(got);
+            }
+            if (auto refused = head.check(bytes.data(), filled, fileBytes)) return unexpected(std::move(*refused));
+        }
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+        FileBuffer buffer(static_cast<size_t>(fileBytes));
         size_t filled = 0;
         for (;;) {
             if (filled == buffer.capacity()) {
-                // The file grew or is not a regular file: continue in a larger buffer.
+                // The file grew while being read: continue in a larger buffer.
                 if (buffer.capacity() >= maxBytes) return unexpected(posixError(EFBIG, "Cannot read " + path));
                 FileBuffer larger(std::min(maxBytes, buffer.capacity() * 2 + 1));
                 std::copy(buffer.data(), buffer.data() + filled, larger.data());

@@ -5,6 +5,9 @@
 // faults, so large buffers are anonymous mappings advised to use transparent huge
 // pages, filled by read(2) in a few large calls.
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/error.h"
@@ -41,11 +44,21 @@ private:
     bool mapped_ = false;
 };
 
-// Reads the file at `path` completely. A directory, a missing or unreadable file
-// give a POSIX error naming the path. Regular files larger than `maxBytes` and
-// other files (pipes, devices) that run past `maxStreamBytes` are refused with
-// EFBIG, so a device that never ends cannot eat all memory.
+// A look at a file's first bytes before the rest is read, so that a file of the wrong
+// kind is turned away without reading gigabytes of it. `check` gets the first
+// min(`bytes`, file size) bytes and the file's size; an error it returns is returned
+// by readWholeFile as it is.
+struct HeadCheck {
+    size_t bytes = 0;
+    std::function<std::optional<Error>(const char* head, size_t headBytes, uint64_t fileBytes)> check;
+};
+
+// Reads the regular file at `path` completely. A missing or unreadable file, a folder,
+// and anything else that is not a regular file (a named pipe, a device, a socket) give a
+// POSIX error naming the path, at once: those are refused before they are opened, so a
+// pipe without a writer cannot block and a device that never ends is never read. Files
+// larger than `maxBytes` are refused with EFBIG.
 Expected<FileBuffer, Error> readWholeFile(const std::string& path, size_t maxBytes = size_t(1) << 40,
-                                          size_t maxStreamBytes = size_t(1) << 30);
+                                          const HeadCheck& head = {});
 
 }  // namespace lumbrix

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
@@ -12,6 +15,7 @@ extern "C" {
 #include <utility>
 
 #include "platform/media/ffmpeg_handles.h"
+#include "platform/regular_file.h"
 #include "sources/picture_texture.h"
 
 namespace lumbrix {
@@ -55,20 +59,33 @@ bool sizeFits(int width, int height, int maxSide) {
     return width > 0 && height > 0 && width <= maxSide && height <= maxSide;
 }
 
-// The first picture of the file as decoded, or null.
-FramePtr decodeFirstPicture(const std::string& path, int maxSide) {
+std::string ffmpegErrorText(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+// The first picture of the file as decoded, or null with `problem` saying why.
+FramePtr decodeFirstPicture(const std::string& path, int maxSide, std::string& problem) {
     DictionaryOwner options;
     // Only local files: nothing a crafted file names may be fetched from elsewhere.
     if (av_dict_set(&options.dictionary, "protocol_whitelist", "file", 0) < 0 ||
         av_dict_set(&options.dictionary, "format_whitelist", pictureDemuxers().c_str(), 0) < 0 ||
         // image2 reads "%d" in a name as a sequence pattern; our path is one file.
-        av_dict_set(&options.dictionary, "pattern_type", "none", 0) < 0)
+        av_dict_set(&options.dictionary, "pattern_type", "none", 0) < 0) {
+        problem = "out of memory";
         return nullptr;
+    }
     // The prefix keeps a colon in the file name from being taken for a protocol.
     const std::string url = "file:" + path;
     AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, url.c_str(), nullptr, &options.dictionary) < 0) return nullptr;
+    if (const int error = avformat_open_input(&opened, url.c_str(), nullptr, &options.dictionary); error < 0) {
+        problem = "not a picture: " + ffmpegErrorText(error);
+        return nullptr;
+    }
     FormatContextPtr format(opened);
+    // Anything after this point that goes wrong is a picture that cannot be decoded.
+    problem = "the picture cannot be decoded";
 
     const AVCodec* decoder = nullptr;
     const int streamIndex = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
@@ -77,8 +94,10 @@ FramePtr decodeFirstPicture(const std::string& path, int maxSide) {
     // Headers that already announce an oversized picture are turned away before any
     // pixel memory is allocated.
     if (parameters->width < 0 || parameters->height < 0 || parameters->width > maxSide ||
-        parameters->height > maxSide)
+        parameters->height > maxSide) {
+        problem = "the picture is larger than " + std::to_string(maxSide) + " pixels a side";
         return nullptr;
+    }
 
     CodecContextPtr codec(avcodec_alloc_context3(decoder));
     if (!codec || avcodec_parameters_to_context(codec.get(), parameters) < 0) return nullptr;
@@ -116,6 +135,7 @@ FramePtr decodeFirstPicture(const std::string& path, int maxSide) {
     if (!sizeFits(frame->width, frame->height, maxSide) || frame->format < 0 || frame->decode_error_flags != 0 ||
         (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0)
         return nullptr;
+    problem.clear();
     return frame;
 }
 
@@ -229,16 +249,24 @@ GLTexture upload(const AVFrame& bgra) {
     return texture;
 }
 
-GLTexture loadPicture(const std::string& path) {
+GLTexture loadPicture(const std::string& path, std::string& problem) {
     GLint maxSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
-    if (maxSide <= 0) return {};
-    FramePtr decoded = decodeFirstPicture(path, maxSide);
+    if (maxSide <= 0) {
+        problem = "no OpenGL context to hold the picture";
+        return {};
+    }
+    FramePtr decoded = decodeFirstPicture(path, maxSide, problem);
     if (!decoded) return {};
     FramePtr bgra = toBgra(*decoded);
     decoded.reset();  // the decoded planes are not needed while the upload runs
-    if (!bgra) return {};
-    return upload(*bgra);
+    if (!bgra) {
+        problem = "the picture's pixel format cannot be converted";
+        return {};
+    }
+    GLTexture texture = upload(*bgra);
+    if (!texture) problem = "the picture could not be uploaded to the GPU";
+    return texture;
 }
 
 }  // namespace
@@ -254,7 +282,14 @@ unsigned int ImageTextureSource::texture() {
 
     struct stat info {};
     // A directory has nothing to decode, and a FIFO or device would block the view.
-    if (::stat(path_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+    if (::stat(path_.c_str(), &info) != 0) {
+        error_ = std::strerror(errno);
+        return 0;
+    }
+    if (auto reason = regularFileReason(info)) {
+        error_ = std::move(*reason);
+        return 0;
+    }
     const FileIdentity file{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
                             static_cast<int64_t>(info.st_size), static_cast<int64_t>(info.st_mtim.tv_sec),
                             static_cast<int64_t>(info.st_mtim.tv_nsec)};
@@ -265,15 +300,21 @@ unsigned int ImageTextureSource::texture() {
     ++decodeAttempts_;
     GLTexture loaded;
     try {
-        loaded = loadPicture(path_);
+        if (info.st_size == 0) {
+            error_ = "The file is empty";
+        } else {
+            loaded = loadPicture(path_, error_);
+        }
     } catch (...) {
         // Out of memory building a string: the same as any other failed attempt.
+        error_ = "out of memory";
     }
     if (!loaded) {
         failedFile_ = file;
         return 0;
     }
     failedFile_.reset();
+    error_.clear();
     texture_ = std::move(loaded);
     return texture_.id();
 }

@@ -38,6 +38,10 @@ public:
     // How many times the file was actually opened and decoded; lets tests see that a
     // loaded picture is kept and an unchanged bad file is not read again.
     uint64_t decodeAttempts() const { return decodeAttempts_; }
+    // Why the last `texture` call gave 0, for people ("No such file or directory",
+    // "Not a regular file (a named pipe)", "not a picture: Invalid data found when
+    // processing input", ...); empty before the first call and once the picture is shown.
+    const std::string& error() const { return error_; }
 
 private:
     // What stat(2) says about the file: enough to notice a rewrite, a replacement
@@ -59,6 +63,7 @@ private:
     // again would only fail again and stall every frame.
     std::optional<FileIdentity> failedFile_;
     uint64_t decodeAttempts_ = 0;
+    std::string error_;
 };
 
 }  // namespace lumbrix

@@ -12,6 +12,7 @@ extern "C" {
 #include <limits>
 
 #include "platform/media/ffmpeg_handles.h"
+#include "platform/regular_file.h"
 
 namespace lumbrix {
 
@@ -49,6 +50,8 @@ std::string errorText(int error) {
 }
 
 Expected<FormatContextPtr, std::string> openContainer(const std::string& path) {
+    // FFmpeg's file protocol opens whatever is there and would wait for a pipe's writer.
+    if (auto reason = regularFileReason(path)) return unexpected("cannot open the file: " + *reason);
     DictionaryOwner options;
     // Local files only: nothing a crafted file names may be fetched from elsewhere.
     av_dict_set(&options.dictionary, "protocol_whitelist", "file", 0);

@@ -158,6 +158,16 @@ void ViewerViewModel::loadOBJModel() {
 void ViewerViewModel::loadFBXModel(const QString& path) {
     const bool sameAsStored = persistence_.storedLastModelPath() == path;
 
+    // Before Varnel: its fixed line cannot say that the path is a pipe, a folder or gone,
+    // and the reason is what the user needs.
+    if (const auto unreadable = FBXSceneImporter::checkFile(path.toStdString())) {
+        write(Field::mesh, mesh_, nullptr);
+        write(Field::fbxURL, fbxURL_, std::nullopt);
+        resetFBXCameras();
+        failModelLoad(nonEmptyLines(unreadable->description), QStringLiteral("Model: validation failed"),
+                      sameAsStored);
+        return;
+    }
     const auto check = runVarnelCheck(path);
     if (!check) {
         const QString text = describeQ(check.error());
@@ -255,6 +265,7 @@ void ViewerViewModel::chooseVenues() {
 }
 
 Expected<std::shared_ptr<const Mesh>, Error> ViewerViewModel::loadFBXVenueMesh(const QString& path) const {
+    if (auto unreadable = FBXSceneImporter::checkFile(path.toStdString())) return unexpected(std::move(*unreadable));
     auto check = runVarnelCheck(path);
     if (!check) return unexpected(std::move(check.error()));
     if (!check.value().passed) return unexpected(Error(kFBXVenueErrorDomain, 1, check.value().message.toStdString()));

@@ -84,8 +84,10 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 Expected<LoadedModel, std::vector<std::string>> loadFBX(const std::string& path) {
-    // The same order as the viewer: the separate checker first, so a file that would
-    // crash or hang the reader never reaches this process.
+    // As the viewer does: a path that is no regular file is refused with its reason, then
+    // the separate checker runs, so a file that would crash or hang the reader never
+    // reaches this process.
+    if (auto unreadable = FBXSceneImporter::checkFile(path)) return unexpected(lines(unreadable->description));
     const std::string varnel = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "Varnel").string();
     auto [status, output] = runProgram(varnel, path);
     if (status < 0) return unexpected(std::vector<std::string>{"Cannot run Varnel (" + varnel + ")"});

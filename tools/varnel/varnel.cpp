@@ -1,7 +1,9 @@
 #include "tools/varnel/varnel.h"
 
 #include <string>
+#include <vector>
 
+#include "fbx/fbx_document.h"
 #include "fbx/fbx_scene.h"
 #include "tools/varnel/json_escape.h"
 #include "tools/varnel/whole_file.h"
@@ -37,6 +39,13 @@ int runVarnel(int argc, char** argv, std::FILE* out, std::FILE* err) {
         std::fflush(err);
         return 1;
     }
+
+    // Anything that is not FBX is told from its first bytes, before the whole file is read.
+    std::vector<uint8_t> head;
+    uint64_t fileSize = 0;
+    if (!readFileHead(argv[1], fbx::kFBXHeadBytes, head, fileSize)) return failure(out, "Failed to read FBX file");
+    if (!fbx::couldBeFBX(head.data(), head.size(), fileSize)) return failure(out, fbx::kNotAnFBXFile);
+    head = {};
 
     WholeFile file;
     if (!readWholeFile(argv[1], file)) return failure(out, "Failed to read FBX file");

@@ -32,35 +32,74 @@ constexpr uint64_t kChunkBytes = uint64_t(1) << 30;
 
 }  // namespace
 
-bool readWholeFile(const char* path, WholeFile& file) {
-    file = WholeFile{};
-    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer, and the viewer
-    // waits for us. It changes nothing for the regular files we go on to read.
-    const FileDescriptor fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) return false;
-    struct stat info {};
-    // Only regular files: a FIFO or a terminal may never deliver all its bytes, and
-    // a device such as /dev/zero never ends.
-    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return false;
-    static_assert(sizeof(info.st_size) == 8, "file sizes must not be cut to 32 bits");
-    const auto size = static_cast<uint64_t>(info.st_size);
-    if (size > SIZE_MAX) return false;
+namespace {
 
-    // Not a vector: zero-filling gigabytes that read() overwrites at once is waste.
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
-    if (!bytes) return false;
+// Opens `path` when it is a non-empty regular file; -1 otherwise.
+int openRegularFile(const char* path, uint64_t& size) {
+    struct stat info {};
+    // Only regular files, and judged before opening: opening a FIFO waits for a writer
+    // (and the viewer waits for us), opening a device can have effects of its own, and
+    // one such as /dev/zero never ends.
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    // O_NONBLOCK in case the path was swapped for a FIFO meanwhile; it changes nothing
+    // for the regular files we go on to read.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+        close(fd);
+        return -1;
+    }
+    static_assert(sizeof(info.st_size) == 8, "file sizes must not be cut to 32 bits");
+    size = static_cast<uint64_t>(info.st_size);
+    return fd;
+}
+
+// Reads `size` bytes at `offset`; false on an error or an early end.
+bool readFully(int fd, uint8_t* into, uint64_t size, uint64_t offset) {
     uint64_t done = 0;
     while (done < size) {
         const uint64_t want = size - done < kChunkBytes ? size - done : kChunkBytes;
-        const ssize_t got = read(fd.get(), bytes.get() + done, static_cast<size_t>(want));
+        const ssize_t got = pread(fd, into + done, static_cast<size_t>(want), static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
         // A file that shrank while we read it is judged unreadable rather than
         // checked in a state nobody asked about.
         if (got <= 0) return false;
         done += static_cast<uint64_t>(got);
     }
+    return true;
+}
+
+}  // namespace
+
+bool readWholeFile(const char* path, WholeFile& file) {
+    file = WholeFile{};
+    uint64_t size = 0;
+    const FileDescriptor fd(openRegularFile(path, size));
+    if (fd.get() < 0) return false;
+    if (size > SIZE_MAX) return false;
+
+    // Not a vector: zero-filling gigabytes that read() overwrites at once is waste.
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+    if (!bytes) return false;
+    if (!readFully(fd.get(), bytes.get(), size, 0)) return false;
     file.bytes = std::move(bytes);
     file.size = size;
+    return true;
+}
+
+bool readFileHead(const char* path, uint64_t maxBytes, std::vector<uint8_t>& head, uint64_t& fileSize) {
+    head.clear();
+    fileSize = 0;
+    uint64_t size = 0;
+    const FileDescriptor fd(openRegularFile(path, size));
+    if (fd.get() < 0) return false;
+    const uint64_t want = size < maxBytes ? size : maxBytes;
+    head.resize(static_cast<size_t>(want));
+    if (!readFully(fd.get(), head.data(), want, 0)) {
+        head.clear();
+        return false;
+    }
+    fileSize = size;
     return true;
 }
 

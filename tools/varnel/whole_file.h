@@ -2,6 +2,7 @@
 // Reading a whole file into memory with 64-bit sizes throughout.
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace lumbrix::varnel {
 
@@ -14,5 +15,9 @@ struct WholeFile {
 // opened, is not a regular file, cannot be read to its end, or does not fit in
 // memory; `file` is left empty then.
 bool readWholeFile(const char* path, WholeFile& file);
+
+// The first min(`maxBytes`, file size) bytes of the regular file at `path` into `head`,
+// and its size into `fileSize`, on the same terms as readWholeFile; the rest is not read.
+bool readFileHead(const char* path, uint64_t maxBytes, std::vector<uint8_t>& head, uint64_t& fileSize);
 
 }  // namespace lumbrix::varnel
