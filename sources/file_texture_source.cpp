@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/console_line.h"
+#include "platform/regular_file.h"
 #include "sources/audio_tap.h"
 #include "sources/file_playback.h"
 #include "sources/picture_texture.h"
@@ -29,6 +30,12 @@ void FileTextureSource::prepare() {
         return;
     }
     auto opened = FilePlayback::open(path_);
+    // Refused before FFmpeg opens it: opening a named pipe waits for a writer, on the GUI
+    // thread.
+    if (auto reason = regularFileReason(path_)) {
+        printConsoleLine("FileTextureSource: Failed to setup audio playback: cannot open the file: " + *reason);
+        return;
+    }
     if (!opened) {
         // No picture will come; the sound is reported as the one thing that was tried.
         printConsoleLine("FileTextureSource: Failed to setup audio playback: " + opened.error());
