@@ -3,8 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include <QEventLoop>
 #include <QLocale>
 #include <QPointer>
+#include <QTimer>
 
 #include "capture/audio_capture.h"
 #include "sources/file_texture_source.h"
@@ -18,6 +20,9 @@ namespace {
 const QString kRendererNotReady = QStringLiteral("Renderer not ready yet.");
 const QString kChooseFolderFirst = QStringLiteral("Choose folder first.");
 const QString kRecordingPrefix = QStringLiteral("Recording\u2026 ");
+const QString kFinishingRecording = QStringLiteral("Finishing recording\u2026");
+// Past this many captures in one second the last name is reused rather than searching on.
+constexpr int kMaxSameSecondCaptures = 9999;
 
 std::string filePath(const QString& folder, const QString& name) {
     return (std::filesystem::path(folder.toStdString()) / name.toStdString()).string();
@@ -29,6 +34,21 @@ QString ViewerViewModel::captureFileName(const QDateTime& localTime, const QStri
     // A fixed locale: the digits and their order must not follow the user's settings.
     const QLocale posix(QLocale::English, QLocale::UnitedStates);
     return QStringLiteral("Lumbrix_") + posix.toString(localTime, QStringLiteral("yyyyMMdd_HHmmss")) + extension;
+}
+
+QString ViewerViewModel::freeCaptureFileName(const QString& folder, const QDateTime& localTime,
+                                             const QString& extension) {
+    const QString first = captureFileName(localTime, extension);
+    const QString stem = first.left(first.size() - extension.size());
+    QString name = first;
+    for (int number = 2; number <= kMaxSameSecondCaptures; ++number) {
+        // A dangling link or a folder of that name counts as taken too: nothing of the
+        // user's is ever replaced.
+        std::error_code error;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(filePath(folder, name), error))) break;
+        name = stem + QLatin1Char('-') + QString::number(number) + extension;
+    }
+    return name;
 }
 
 void ViewerViewModel::setCaptureFolder(const QString& path) {
@@ -68,7 +88,7 @@ void ViewerViewModel::takeScreenshot() {
         setLastCaptureMessage(QStringLiteral("Screenshot failed: ") + problem);
         return;
     }
-    const QString name = captureFileName(now(), QStringLiteral(".png"));
+    const QString name = freeCaptureFileName(*captureFolderURL_, now(), QStringLiteral(".png"));
     if (const auto error = bridge->saveScreenshot(filePath(*captureFolderURL_, name))) {
         setLastCaptureMessage(QStringLiteral("Screenshot failed: ") + QString::fromStdString(error->description));
         return;
@@ -77,6 +97,9 @@ void ViewerViewModel::takeScreenshot() {
 }
 
 void ViewerViewModel::toggleRecording() {
+    // A click while the file is being finished would otherwise read as a second Stop
+    // and swallow the user's next Record.
+    if (isFinishingRecording_) return;
     const auto bridge = readyCaptureBridge();
     if (!bridge) return;
     if (isRecording_) {
@@ -86,38 +109,72 @@ void ViewerViewModel::toggleRecording() {
     }
 }
 
-void ViewerViewModel::stopRecording(const std::shared_ptr<CaptureBridge>& bridge) {
+void ViewerViewModel::endRecording(const QString& message) {
+    setLastCaptureMessage(message);
+    isFinishingRecording_ = false;
+    finishDeadline_.reset();
+    write(Field::isRecording, isRecording_, false);
+}
+
+void ViewerViewModel::stopRecording(const std::weak_ptr<CaptureBridge>& weakBridge) {
     if (auto file = std::dynamic_pointer_cast<FileTextureSource>(activeSource_)) file->removeRecordingTap();
+    // isRecording stays true until the writer has answered; the panel learns of the
+    // finish through it.
+    isFinishingRecording_ = true;
+    write(Field::isRecording, isRecording_, true);
 
     const std::shared_ptr<MainQueue> mainQueue = dependencies_.mainQueue;
     const QPointer<ViewerViewModel> weak(this);
-    const std::weak_ptr<CaptureBridge> weakBridge = bridge;
-    // isRecording stays true until the writer has answered: the button shows the stop
-    // is still under way.
     mainQueue->post([weak, weakBridge, mainQueue] {
         if (!weak) return;
         if (weak->audioCapture_) weak->audioCapture_->stop();
         const auto renderer = weakBridge.lock();
         if (!renderer) {
             // The view went away with its recording; nothing will answer any more.
-            weak->setLastCaptureMessage(kRendererNotReady);
-            weak->write(Field::isRecording, weak->isRecording_, false);
+            weak->endRecording(kRendererNotReady);
             return;
         }
         renderer->stopRecording([weak, mainQueue](std::variant<std::string, Error> result) {
             mainQueue->post([weak, result = std::move(result)] {
                 if (!weak) return;
                 if (const auto* path = std::get_if<std::string>(&result)) {
-                    weak->setLastCaptureMessage(QStringLiteral("Saved: ") +
-                                                lastPathComponent(QString::fromStdString(*path)));
+                    weak->endRecording(QStringLiteral("Saved: ") + lastPathComponent(QString::fromStdString(*path)));
                 } else {
-                    weak->setLastCaptureMessage(QStringLiteral("Stop failed: ") +
-                                                QString::fromStdString(std::get<Error>(result).description));
+                    weak->endRecording(QStringLiteral("Stop failed: ") +
+                                       QString::fromStdString(std::get<Error>(result).description));
                 }
-                weak->write(Field::isRecording, weak->isRecording_, false);
             });
         });
     });
+}
+
+bool ViewerViewModel::finishRecording() {
+    if (!isRecording_) return false;
+    if (!finishDeadline_) finishDeadline_ = std::chrono::steady_clock::now() + dependencies_.recordingFinishLimit;
+    if (!isFinishingRecording_) stopRecording(captureBridge_);
+    if (lastCaptureMessage_ != kFinishingRecording) setLastCaptureMessage(kFinishingRecording);
+    return recordingFinishTimeLeft().count() > 0;
+}
+
+std::chrono::milliseconds ViewerViewModel::recordingFinishTimeLeft() const {
+    if (!isRecording_) return std::chrono::milliseconds(0);
+    if (!finishDeadline_) return dependencies_.recordingFinishLimit;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*finishDeadline_ - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
+bool ViewerViewModel::waitForRecordingFinish() {
+    if (!finishRecording()) return !isRecording_;
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &ViewerViewModel::changed, &loop, [this, &loop](Field field) {
+        if (field == Field::isRecording && !isRecording_) loop.quit();
+    });
+    limit.start(recordingFinishTimeLeft());
+    loop.exec();
+    return !isRecording_;
 }
 
 void ViewerViewModel::startRecording(const std::shared_ptr<CaptureBridge>& bridge) {
@@ -130,7 +187,7 @@ void ViewerViewModel::startRecording(const std::shared_ptr<CaptureBridge>& bridg
         fail(problem);
         return;
     }
-    const QString name = captureFileName(now(), QStringLiteral(".mov"));
+    const QString name = freeCaptureFileName(*captureFolderURL_, now(), QStringLiteral(".mov"));
     const auto file = std::dynamic_pointer_cast<FileTextureSource>(activeSource_);
     const bool includeSourceAudio = sourceMode_ == SourceMode::file && file != nullptr;
     if (const auto error = bridge->startRecording(filePath(*captureFolderURL_, name), captureFPS_, includeSourceAudio,
@@ -159,7 +216,7 @@ void ViewerViewModel::startRecording(const std::shared_ptr<CaptureBridge>& bridg
         // The device opens on the microphone's own worker, so a refusal arrives after the
         // recording has started; it then says so on the line that names the recording.
         microphone.setOnMicUnavailable([weak, name](const std::string&) {
-            if (weak && weak->isRecording_ && weak->recordingName_ == name) {
+            if (weak && weak->isRecording_ && !weak->isFinishingRecording_ && weak->recordingName_ == name) {
                 weak->setLastCaptureMessage(kRecordingPrefix + name + QStringLiteral(" (microphone unavailable)"));
             }
         });

@@ -134,6 +134,9 @@ void ViewerViewModel::activate() {
 }
 
 void ViewerViewModel::deactivate() {
+    // A recording is a file the user made: it is finished before anything it draws
+    // from goes away.
+    waitForRecordingFinish();
     delete uiTimer_;
     uiTimer_ = nullptr;
     if (activeSource_) activeSource_->stop();
@@ -144,6 +147,12 @@ void ViewerViewModel::deactivate() {
         gridObserver_ = 0;
     }
     persistence_.endLaunch();
+}
+
+void ViewerViewModel::announceRendererReady() {
+    // The renderer can attach after start-up has run (a window that was not drawn at
+    // once); a safe-mode or folder notice must not be lost to it.
+    if (lastCaptureMessage_ == QStringLiteral("Renderer not ready yet.")) setLastCaptureMessage(QStringLiteral("Ready."));
 }
 
 void ViewerViewModel::applySource() {

@@ -61,6 +61,10 @@ struct SourceMakers {
     std::function<std::shared_ptr<TextureSource>(const QString& path)> image;
 };
 
+// How long a closing window waits for its recording's file to be finished before it
+// leaves the file as a crash would.
+inline constexpr std::chrono::seconds kRecordingFinishLimit{15};
+
 // Everything the view model reaches outside itself. Empty members take the
 // program's defaults.
 struct ViewerDependencies {
@@ -74,6 +78,7 @@ struct ViewerDependencies {
     std::chrono::milliseconds varnelTimeout = kVarnelTimeout;
     std::shared_ptr<FilePicker> filePicker;             // none: choosing does nothing
     std::function<QDateTime()> now;                     // the local clock
+    std::chrono::milliseconds recordingFinishLimit = kRecordingFinishLimit;
 };
 
 class ViewerViewModel final : public QObject {
@@ -188,7 +193,6 @@ public:
     // leaves a running microphone to the next recording stop.
     void setIsMicEnabled(bool value);
     const QString& lastCaptureMessage() const { return lastCaptureMessage_; }
-    // The 3D view writes "Ready." once its renderer exists.
     void setLastCaptureMessage(const QString& value) { write(Field::lastCaptureMessage, lastCaptureMessage_, value); }
     float micGainDB() const { return micGainDB_; }
     void setMicGainDB(float value) { write(Field::micGainDB, micGainDB_, value); }
@@ -222,10 +226,17 @@ public:
     // Created on first use and kept.
     AudioCapture& audioCapture();
     bool hasAudioCapture() const { return audioCapture_ != nullptr; }
+    // From a stop until the writer answers; isRecording stays true meanwhile, and the
+    // change is announced as a change of isRecording.
+    bool isFinishingRecording() const { return isFinishingRecording_; }
 
     // --- life -----------------------------------------------------------------------
     void activate();
+    // Finishes a running recording first (waitForRecordingFinish), then stops the rest.
     void deactivate();
+    // The 3D view has its renderer: "Ready.", unless start-up has already put a notice
+    // on the capture line.
+    void announceRendererReady();
 
     // --- sources and transport ------------------------------------------------------
     void applySource();
@@ -267,9 +278,22 @@ public:
     // --- capture --------------------------------------------------------------------
     void setCaptureFolder(const QString& path);
     void takeScreenshot();
+    // Ignored while a stop is finishing: the Record button is disabled then.
     void toggleRecording();
     // "Lumbrix_" + local time as yyyyMMdd_HHmmss + extension (".png", ".mov").
     static QString captureFileName(const QDateTime& localTime, const QString& extension);
+    // That name, or with "-2", "-3", … before the extension when it is taken in `folder`.
+    static QString freeCaptureFileName(const QString& folder, const QDateTime& localTime, const QString& extension);
+
+    // For a closing window: stops a running recording as Stop does and says "Finishing
+    // recording…". True while that finish is worth waiting for (a recording or its stop
+    // is under way and the dependencies' recordingFinishLimit has not passed since the
+    // first call).
+    bool finishRecording();
+    std::chrono::milliseconds recordingFinishTimeLeft() const;
+    // finishRecording(), then runs the event loop until the writer has answered or the
+    // limit has passed. True when no recording is left.
+    bool waitForRecordingFinish();
 
 signals:
     void changed(ViewerViewModel::Field field);
@@ -292,7 +316,8 @@ private:
     // the capture line saying which is missing.
     std::shared_ptr<CaptureBridge> readyCaptureBridge();
     void startRecording(const std::shared_ptr<CaptureBridge>& bridge);
-    void stopRecording(const std::shared_ptr<CaptureBridge>& bridge);
+    void stopRecording(const std::weak_ptr<CaptureBridge>& bridge);
+    void endRecording(const QString& message);
     bool ensureCaptureFolder(QString* problem) const;
 
     Dependencies dependencies_;
@@ -349,6 +374,9 @@ private:
     std::shared_ptr<OrbitCamera> camera_ = std::make_shared<OrbitCamera>();
     // The name of the recording that is running, for the microphone's late refusal.
     QString recordingName_;
+    bool isFinishingRecording_ = false;
+    // Set by the first finishRecording(): when a closing window stops waiting.
+    std::optional<std::chrono::steady_clock::time_point> finishDeadline_;
 };
 
 }  // namespace lumbrix
