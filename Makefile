@@ -46,7 +46,7 @@ fuzz-build: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 fuzz: fuzz-build
-	scripts/run-fuzzers $(FUZZ_BUILD)/bin $(FUZZ_SECONDS) "$(CORPUS)"
+	scripts/run-fuzzers $(FUZZ_BUILD)/bin $(FUZZ_SECONDS) $(abspath tests/data) "$(CORPUS)"
 
 bench: build
 	$(BUILD)/bin/bench_obj_load

@@ -3,6 +3,7 @@
 // the file cannot back, or recursing on its nesting.
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "fbx/fbx_document.h"
 #include "tests/support/fbx_binary_writer.h"
+#include "tests/support/test_corpus.h"
 
 namespace lumbrix::fbx {
 namespace {
@@ -41,9 +43,9 @@ std::string errorOf(std::vector<uint8_t> bytes) {
 
 std::vector<uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
-std::vector<uint8_t> readCorpusFile(const std::string& relative) {
-    std::ifstream in(std::string(LUMBRIX_CORPUS_DIR) + "/" + relative, std::ios::binary);
-    EXPECT_TRUE(in.good()) << relative;
+std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << path;
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -152,42 +154,68 @@ TEST(FbxDocumentRobustness, EveryPrefixOfABinaryFileFailsAsTruncated) {
     }
 }
 
-TEST(FbxDocumentRobustness, EveryPrefixOfRealFilesFailsCleanly) {
-    for (const char* name : {"generated/blender/bl_b_cube_uv.fbx", "generated/assimp/as_quad_binary.fbx"}) {
-        const std::vector<uint8_t> file = readCorpusFile(name);
-        ASSERT_GT(file.size(), 1000u);
-        size_t firstSuccess = file.size();
-        for (size_t length = 23; length < file.size(); ++length) {
-            const Parsed parsed = parse({file.begin(), file.begin() + static_cast<ptrdiff_t>(length)});
-            if (parsed.document) {
-                firstSuccess = std::min(firstSuccess, length);
-                continue;
-            }
-            EXPECT_EQ(parsed.error, "Truncated file at byte " + std::to_string(length)) << name;
-            EXPECT_EQ(firstSuccess, file.size()) << name << ": a shorter prefix parsed";
+// A binary file cut anywhere before its footer says where it ends.
+void expectBinaryPrefixesTruncated(const std::filesystem::path& path) {
+    SCOPED_TRACE(path.string());
+    const std::vector<uint8_t> file = readFile(path);
+    ASSERT_GT(file.size(), 1000u);
+    size_t firstSuccess = file.size();
+    for (size_t length = 23; length < file.size(); ++length) {
+        const Parsed parsed = parse({file.begin(), file.begin() + static_cast<ptrdiff_t>(length)});
+        if (parsed.document) {
+            firstSuccess = std::min(firstSuccess, length);
+            continue;
         }
-        EXPECT_GT(firstSuccess + 200, file.size()) << name;  // only footer bytes may go missing
+        EXPECT_EQ(parsed.error, "Truncated file at byte " + std::to_string(length));
+        EXPECT_EQ(firstSuccess, file.size()) << "a shorter prefix parsed";
     }
-    const std::vector<uint8_t> text = readCorpusFile("third_party/ufbx/data/maya_cube_7400_ascii.fbx");
+    EXPECT_GT(firstSuccess + 200, file.size());  // only footer bytes may go missing
+}
+
+// Text has no length to check against: any prefix parses or fails with a message.
+void expectTextPrefixesClean(const std::filesystem::path& path) {
+    SCOPED_TRACE(path.string());
+    const std::vector<uint8_t> text = readFile(path);
     ASSERT_GT(text.size(), 1000u);
     for (size_t length = 0; length < text.size(); ++length) {
         expectCleanOutcome(parse({text.begin(), text.begin() + static_cast<ptrdiff_t>(length)}));
     }
 }
 
+void expectMutationsClean(const std::filesystem::path& path, std::mt19937& random) {
+    SCOPED_TRACE(path.string());
+    const std::vector<uint8_t> file = readFile(path);
+    ASSERT_FALSE(file.empty());
+    for (int round = 0; round < 1500; ++round) {
+        std::vector<uint8_t> bytes = file;
+        const int flips = 1 + static_cast<int>(random() % 8);
+        for (int i = 0; i < flips; ++i) bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
+        expectCleanOutcome(parse(std::move(bytes)));
+    }
+}
+
+TEST(FbxDocumentRobustness, EveryPrefixOfOurExportsFailsCleanly) {
+    expectBinaryPrefixesTruncated(test::testData("generated/blender/bl_b_cube_uv.fbx"));
+    expectBinaryPrefixesTruncated(test::testData("generated/assimp/as_quad_binary.fbx"));
+    expectTextPrefixesClean(test::testData("generated/assimp/as_quad_ascii.fbx"));
+}
+
+TEST(FbxDocumentRobustness, EveryPrefixOfASharedTextFileFailsCleanly) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    expectTextPrefixesClean(test::sharedCorpus("third_party/ufbx/data/maya_cube_7400_ascii.fbx"));
+}
+
+TEST(FbxDocumentRobustness, MutatedSharedFilesParseOrFailCleanly) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    std::mt19937 random(98);
+    expectMutationsClean(test::sharedCorpus("third_party/ufbx/data/maya_cube_7400_ascii.fbx"), random);
+}
+
 TEST(FbxDocumentRobustness, MutatedFilesParseOrFailCleanly) {
     std::mt19937 random(99);
-    for (const char* name :
-         {"generated/blender/bl_b_cube_uv.fbx", "generated/assimp/as_quad_binary.fbx",
-          "third_party/ufbx/data/maya_cube_7400_ascii.fbx"}) {
-        const std::vector<uint8_t> file = readCorpusFile(name);
-        ASSERT_FALSE(file.empty());
-        for (int round = 0; round < 1500; ++round) {
-            std::vector<uint8_t> bytes = file;
-            const int flips = 1 + static_cast<int>(random() % 8);
-            for (int i = 0; i < flips; ++i) bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
-            expectCleanOutcome(parse(std::move(bytes)));
-        }
+    for (const char* name : {"generated/blender/bl_b_cube_uv.fbx", "generated/assimp/as_quad_binary.fbx",
+                             "generated/assimp/as_quad_ascii.fbx"}) {
+        expectMutationsClean(test::testData(name), random);
     }
     // Valid headers followed by noise.
     for (int round = 0; round < 3000; ++round) {

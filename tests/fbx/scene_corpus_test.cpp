@@ -1,4 +1,4 @@
-// Scenes read from the shared corpus against the values its catalogue lists
+// Scenes read from our exports and the shared corpus against the values the catalogue lists
 // (mesh and triangle counts, cameras, world translations) and against each
 // other (binary and ASCII exports of one scene must read the same).
 #include <cmath>
@@ -11,27 +11,34 @@
 #include <gtest/gtest.h>
 
 #include "fbx/fbx_scene.h"
+#include "tests/support/test_corpus.h"
 
 namespace lumbrix::fbx {
 namespace {
-
-std::string corpusPath(const std::string& relative) { return std::string(LUMBRIX_CORPUS_DIR) + "/" + relative; }
 
 std::vector<uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::unique_ptr<Scene> loadCorpus(const std::string& relative, uint64_t flags = 0) {
-    std::vector<uint8_t> bytes = readBytes(corpusPath(relative));
+std::unique_ptr<Scene> loadFile(const std::filesystem::path& path, uint64_t flags) {
+    std::vector<uint8_t> bytes = readBytes(path);
     if (bytes.empty()) {
-        ADD_FAILURE() << "missing corpus file " << relative;
+        ADD_FAILURE() << "missing test file " << path;
         return nullptr;
     }
     std::string error;
     auto scene = Scene::load(bytes.data(), bytes.size(), flags, error);
-    EXPECT_TRUE(scene) << relative << ": " << error;
+    EXPECT_TRUE(scene) << path << ": " << error;
     return scene;
+}
+
+std::unique_ptr<Scene> loadOurs(const std::string& relative, uint64_t flags = 0) {
+    return loadFile(test::testData(relative), flags);
+}
+
+std::unique_ptr<Scene> loadShared(const std::string& relative, uint64_t flags = 0) {
+    return loadFile(test::sharedCorpus(relative), flags);
 }
 
 // Triangles the fan gives for every polygon of every partition.
@@ -69,8 +76,9 @@ struct CatalogRow {
     std::vector<CameraRow> cameras;
 };
 
-const std::vector<CatalogRow>& catalog() {
-    constexpr double kFocal = 34.89327621;  // FBX's default where the file has none
+constexpr double kFocal = 34.89327621;  // FBX's default where the file has none
+
+const std::vector<CatalogRow>& ourCatalog() {
     static const std::vector<CatalogRow> rows = {
         {"generated/blender/bl_a_plane_uv.fbx", 1, 2, {}},
         {"generated/blender/bl_c_ngons.fbx", 1, 7, {}},
@@ -81,7 +89,6 @@ const std::vector<CatalogRow>& catalog() {
          {{"Cam35_data", "Cam35", 35, 1.41732, 0.944882},
           {"Cam50_data", "Cam50", 50, 1.41732, 0.944882},
           {"Camera", "Object", 24, 1.41732, 0.944882}}},
-        {"generated/blender/bl_g_big_grid.fbx", 1, 500000, {}},
         {"generated/blender/bl_i_cameras_only.fbx",
          0,
          0,
@@ -92,6 +99,13 @@ const std::vector<CatalogRow>& catalog() {
         {"generated/assimp/as_grid100_ascii.fbx", 1, 20000, {}},
         {"generated/assimp/as_three_meshes_ascii.fbx", 3, 296, {}},
         {"generated/assimp/as_two_objects_binary.fbx", 2, 3, {}},
+    };
+    return rows;
+}
+
+const std::vector<CatalogRow>& sharedCatalog() {
+    static const std::vector<CatalogRow> rows = {
+        {"generated/blender/bl_g_big_grid.fbx", 1, 500000, {}},
         {"third_party/ufbx/data/blender_279_default_7400_binary.fbx",
          1,
          12,
@@ -155,50 +169,66 @@ const std::vector<CatalogRow>& catalog() {
     return rows;
 }
 
-TEST(SceneCorpus, CountsAndCamerasMatchTheCatalogue) {
-    for (const CatalogRow& row : catalog()) {
-        SCOPED_TRACE(row.path);
-        auto scene = loadCorpus(row.path);
-        if (!scene) continue;
-        EXPECT_EQ(row.meshes, scene->meshCount());
-        EXPECT_EQ(row.triangles, triangleCount(*scene));
-        ASSERT_EQ(row.cameras.size(), static_cast<size_t>(scene->cameraCount()));
-        for (size_t i = 0; i < row.cameras.size(); ++i) {
-            const CameraRow& expected = row.cameras[i];
-            const Camera* camera = scene->camera(static_cast<int>(i));
-            ASSERT_TRUE(camera);
-            EXPECT_EQ(expected.name, camera->name());
-            EXPECT_EQ(ObjectKind::camera, camera->kind());
-            ASSERT_TRUE(camera->parent());
-            EXPECT_EQ(expected.model, camera->parent()->name());
-            EXPECT_EQ(camera->parent()->globalTransform().m, camera->globalTransform().m);
-            EXPECT_NEAR(expected.focal, camera->focalLength(), 1e-4);
-            EXPECT_NEAR(expected.filmWidth, camera->filmWidth(), 1e-4);
-            EXPECT_NEAR(expected.filmHeight, camera->filmHeight(), 1e-4);
-        }
+void expectCatalogRow(const CatalogRow& row, const Scene* scene) {
+    SCOPED_TRACE(row.path);
+    ASSERT_TRUE(scene);
+    EXPECT_EQ(row.meshes, scene->meshCount());
+    EXPECT_EQ(row.triangles, triangleCount(*scene));
+    ASSERT_EQ(row.cameras.size(), static_cast<size_t>(scene->cameraCount()));
+    for (size_t i = 0; i < row.cameras.size(); ++i) {
+        const CameraRow& expected = row.cameras[i];
+        const Camera* camera = scene->camera(static_cast<int>(i));
+        ASSERT_TRUE(camera);
+        EXPECT_EQ(expected.name, camera->name());
+        EXPECT_EQ(ObjectKind::camera, camera->kind());
+        ASSERT_TRUE(camera->parent());
+        EXPECT_EQ(expected.model, camera->parent()->name());
+        EXPECT_EQ(camera->parent()->globalTransform().m, camera->globalTransform().m);
+        EXPECT_NEAR(expected.focal, camera->focalLength(), 1e-4);
+        EXPECT_NEAR(expected.filmWidth, camera->filmWidth(), 1e-4);
+        EXPECT_NEAR(expected.filmHeight, camera->filmHeight(), 1e-4);
+    }
+}
+
+TEST(SceneCorpus, OurCountsAndCamerasMatchTheCatalogue) {
+    for (const CatalogRow& row : ourCatalog()) expectCatalogRow(row, loadOurs(row.path).get());
+}
+
+TEST(SceneCorpus, SharedCountsAndCamerasMatchTheCatalogue) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    for (const CatalogRow& row : sharedCatalog()) expectCatalogRow(row, loadShared(row.path).get());
+}
+
+void expectSkipFlagsChangeNothing(const std::filesystem::path& path) {
+    SCOPED_TRACE(path.string());
+    auto plain = loadFile(path, 0);
+    auto skipping = loadFile(path, 4676);
+    auto everything = loadFile(path, ~uint64_t(0));
+    ASSERT_TRUE(plain && skipping && everything);
+    for (const Scene* other : {skipping.get(), everything.get()}) {
+        EXPECT_EQ(plain->meshCount(), other->meshCount());
+        EXPECT_EQ(plain->cameraCount(), other->cameraCount());
+        EXPECT_EQ(triangleCount(*plain), triangleCount(*other));
     }
 }
 
 TEST(SceneCorpus, SkipFlagsChangeNothingTheViewerReads) {
-    for (const char* path : {"generated/blender/bl_e_mesh_3cams.fbx", "third_party/ufbx/data/maya_cube_7500_ascii.fbx",
-                             "third_party/ufbx/data/motionbuilder_cube_7700_binary.fbx"}) {
-        SCOPED_TRACE(path);
-        auto plain = loadCorpus(path, 0);
-        auto skipping = loadCorpus(path, 4676);
-        auto everything = loadCorpus(path, ~uint64_t(0));
-        ASSERT_TRUE(plain && skipping && everything);
-        for (const Scene* other : {skipping.get(), everything.get()}) {
-            EXPECT_EQ(plain->meshCount(), other->meshCount());
-            EXPECT_EQ(plain->cameraCount(), other->cameraCount());
-            EXPECT_EQ(triangleCount(*plain), triangleCount(*other));
-        }
+    expectSkipFlagsChangeNothing(test::testData("generated/blender/bl_e_mesh_3cams.fbx"));
+}
+
+TEST(SceneCorpus, SkipFlagsChangeNothingTheViewerReadsInSharedFiles) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    for (const char* path :
+         {"third_party/ufbx/data/maya_cube_7500_ascii.fbx", "third_party/ufbx/data/motionbuilder_cube_7700_binary.fbx"}) {
+        expectSkipFlagsChangeNothing(test::sharedCorpus(path));
     }
 }
 
 TEST(SceneCorpus, ProducerCamerasOutsideTheSceneAreNotListed) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
     for (const char* path : {"third_party/ufbx/data/motionbuilder_cube_7700_ascii.fbx",
                              "third_party/ufbx/data/motionbuilder_cube_7700_binary.fbx"}) {
-        auto scene = loadCorpus(path);
+        auto scene = loadShared(path);
         ASSERT_TRUE(scene);
         EXPECT_EQ(0, scene->cameraCount()) << path;
         EXPECT_EQ(nullptr, scene->camera(0));
@@ -236,7 +266,7 @@ TEST(SceneCorpus, BlenderWorldTranslations) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
-        auto scene = loadCorpus(std::string("generated/blender/") + row.path);
+        auto scene = loadOurs(std::string("generated/blender/") + row.path);
         ASSERT_TRUE(scene);
         ASSERT_EQ(row.meshes.size(), static_cast<size_t>(scene->meshCount()));
         for (size_t i = 0; i < row.meshes.size(); ++i) {
@@ -252,7 +282,7 @@ TEST(SceneCorpus, BlenderWorldTranslations) {
 }
 
 TEST(SceneCorpus, BlenderChildHangsUnderItsEmpty) {
-    auto scene = loadCorpus("generated/blender/bl_f_parent_empty.fbx");
+    auto scene = loadOurs("generated/blender/bl_f_parent_empty.fbx");
     ASSERT_TRUE(scene);
     ASSERT_EQ(1, scene->meshCount());
     const Mesh* child = scene->mesh(0);
@@ -264,7 +294,8 @@ TEST(SceneCorpus, BlenderChildHangsUnderItsEmpty) {
 }
 
 TEST(SceneCorpus, InstancedGeometryIsOneMeshPerModel) {
-    auto scene = loadCorpus("third_party/ufbx/data/blender_293_instancing_7400_binary.fbx");
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    auto scene = loadShared("third_party/ufbx/data/blender_293_instancing_7400_binary.fbx");
     ASSERT_TRUE(scene);
     ASSERT_EQ(8, scene->meshCount());
     const char* names[] = {"Suzanne",     "Suzanne.001", "Suzanne.002", "Suzanne.003",
@@ -294,30 +325,31 @@ TEST(SceneCorpus, InstancedGeometryIsOneMeshPerModel) {
 }
 
 TEST(SceneCorpus, NamesAreKeptWhateverTheyHold) {
-    auto colon = loadCorpus("third_party/ufbx/data/max_colon_name_7500_binary.fbx");
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    auto colon = loadShared("third_party/ufbx/data/max_colon_name_7500_binary.fbx");
     ASSERT_TRUE(colon && colon->meshCount() == 1);
     EXPECT_EQ("Cube::Model", colon->mesh(0)->name());
 
     for (const char* path : {"third_party/ufbx/data/max_unicode_7500_binary.fbx",
                              "third_party/ufbx/data/max_unicode_7500_ascii.fbx"}) {
-        auto unicode = loadCorpus(path);
+        auto unicode = loadShared(path);
         ASSERT_TRUE(unicode && unicode->meshCount() == 1);
         EXPECT_EQ("a\xCE\xB2\xE3\x82\xAB\xF0\x9F\x98\x82", unicode->mesh(0)->name()) << path;
     }
 
-    auto quotes = loadCorpus("third_party/ufbx/data/max_quote_7500_ascii.fbx");
+    auto quotes = loadShared("third_party/ufbx/data/max_quote_7500_ascii.fbx");
     ASSERT_TRUE(quotes && quotes->meshCount() == 3);
     EXPECT_EQ("\"'&\"", quotes->mesh(0)->name());
     EXPECT_EQ("\"", quotes->mesh(1)->name());
     EXPECT_EQ("\"", quotes->mesh(2)->name());
     EXPECT_NE(quotes->mesh(1)->id(), quotes->mesh(2)->id());
 
-    auto unnamed = loadCorpus("third_party/assimp/test/models/FBX/cubes_nonames.fbx");
+    auto unnamed = loadShared("third_party/assimp/test/models/FBX/cubes_nonames.fbx");
     ASSERT_TRUE(unnamed && unnamed->meshCount() == 4);
     for (int i = 0; i < 4; ++i) EXPECT_EQ("", unnamed->mesh(i)->name());
 
     // Two children share a Cyrillic name; each keeps its own geometry and parent.
-    auto named = loadCorpus("third_party/assimp/test/models/FBX/cubes_with_names.fbx");
+    auto named = loadShared("third_party/assimp/test/models/FBX/cubes_with_names.fbx");
     ASSERT_TRUE(named);
     std::vector<const Mesh*> twins;
     for (int i = 0; i < named->meshCount(); ++i)

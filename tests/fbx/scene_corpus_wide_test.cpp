@@ -1,4 +1,4 @@
-// Every FBX file of the corpus: 7.x files load and hold together (indices in
+// Every FBX file of ours and of the shared corpus: 7.x files load and hold together (indices in
 // range, partitions tiling the corners, fans inside their polygons); other
 // versions and broken files fail with a message. Binary and ASCII exports of
 // one scene must read the same.
@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "fbx/fbx_scene.h"
+#include "tests/support/test_corpus.h"
 
 namespace lumbrix::fbx {
 namespace {
@@ -130,10 +131,8 @@ void checkScene(const Scene& scene, bool trusted = true) {
     }
 }
 
-TEST(SceneCorpusWide, Version7FilesLoadAndHoldTogetherOthersFailWithAMessage) {
-    int loaded = 0;
-    int refused = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(LUMBRIX_CORPUS_DIR)) {
+void loadEveryFbxUnder(const std::filesystem::path& root, int& loaded, int& refused) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         std::string extension = entry.path().extension().string();
         std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
         if (!entry.is_regular_file() || extension != ".fbx") continue;
@@ -151,38 +150,63 @@ TEST(SceneCorpusWide, Version7FilesLoadAndHoldTogetherOthersFailWithAMessage) {
             ++refused;
         }
     }
+}
+
+TEST(SceneCorpusWide, OurExportsLoadAndHoldTogether) {
+    int loaded = 0, refused = 0;
+    loadEveryFbxUnder(test::testData("generated"), loaded, refused);
+    EXPECT_EQ(loaded, 25);  // every one the repository carries
+    EXPECT_EQ(refused, 0);
+}
+
+TEST(SceneCorpusWide, Version7FilesLoadAndHoldTogetherOthersFailWithAMessage) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    int loaded = 0, refused = 0;
+    loadEveryFbxUnder(LUMBRIX_CORPUS_DIR, loaded, refused);
     EXPECT_GE(loaded, 75);
     EXPECT_GE(refused, 10);
 }
 
-TEST(SceneCorpusWide, DamagedCopiesLoadOrFailButNeverBreakTheRules) {
-    // Bytes overwritten all through small files of each kind: every outcome is
-    // fine except reading outside the buffer or handing out inconsistent data.
-    for (const char* path : {"third_party/ufbx/data/maya_cube_7400_binary.fbx",
-                             "third_party/ufbx/data/maya_cube_7500_ascii.fbx",
-                             "generated/blender/bl_e_mesh_3cams.fbx"}) {
-        SCOPED_TRACE(path);
-        const std::vector<uint8_t> original = readBytes(std::string(LUMBRIX_CORPUS_DIR) + "/" + path);
-        ASSERT_FALSE(original.empty());
-        const size_t step = std::max<size_t>(1, original.size() / 400);
-        int loaded = 0;
-        for (size_t at = 0; at < original.size(); at += step) {
-            for (uint8_t value : {uint8_t(0x00), uint8_t(0xFF), uint8_t('-'), uint8_t('9')}) {
-                std::vector<uint8_t> bytes = original;
-                bytes[at] = value;
-                std::string error;
-                auto scene = Scene::load(bytes.data(), bytes.size(), 0, error);
-                if (!scene) {
-                    ASSERT_FALSE(error.empty()) << "byte " << at;
-                    continue;
-                }
-                ++loaded;
-                SCOPED_TRACE(at);
-                checkScene(*scene, false);
-                if (::testing::Test::HasFatalFailure()) return;
+// Bytes overwritten all through a small file: every outcome is fine except
+// reading outside the buffer or handing out inconsistent data.
+void expectDamagedCopiesSafe(const std::filesystem::path& path) {
+    SCOPED_TRACE(path.string());
+    const std::vector<uint8_t> original = readBytes(path);
+    ASSERT_FALSE(original.empty());
+    const size_t step = std::max<size_t>(1, original.size() / 400);
+    int loaded = 0;
+    for (size_t at = 0; at < original.size(); at += step) {
+        for (uint8_t value : {uint8_t(0x00), uint8_t(0xFF), uint8_t('-'), uint8_t('9')}) {
+            std::vector<uint8_t> bytes = original;
+            bytes[at] = value;
+            std::string error;
+            auto scene = Scene::load(bytes.data(), bytes.size(), 0, error);
+            if (!scene) {
+                ASSERT_FALSE(error.empty()) << "byte " << at;
+                continue;
             }
+            ++loaded;
+            SCOPED_TRACE(at);
+            checkScene(*scene, false);
+            if (::testing::Test::HasFatalFailure()) return;
         }
-        EXPECT_GT(loaded, 0);
+    }
+    EXPECT_GT(loaded, 0);
+}
+
+TEST(SceneCorpusWide, DamagedCopiesLoadOrFailButNeverBreakTheRules) {
+    for (const char* path : {"generated/blender/bl_e_mesh_3cams.fbx", "generated/assimp/as_quad_ascii.fbx"}) {
+        expectDamagedCopiesSafe(test::testData(path));
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+TEST(SceneCorpusWide, DamagedSharedCopiesLoadOrFailButNeverBreakTheRules) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    for (const char* path :
+         {"third_party/ufbx/data/maya_cube_7400_binary.fbx", "third_party/ufbx/data/maya_cube_7500_ascii.fbx"}) {
+        expectDamagedCopiesSafe(test::sharedCorpus(path));
+        if (::testing::Test::HasFatalFailure()) return;
     }
 }
 
@@ -244,15 +268,31 @@ void expectSameScene(const Scene& a, const Scene& b) {
     }
 }
 
-std::unique_ptr<Scene> load(const std::string& relative) {
-    std::vector<uint8_t> bytes = readBytes(std::string(LUMBRIX_CORPUS_DIR) + "/" + relative);
+std::unique_ptr<Scene> load(const std::filesystem::path& path) {
+    std::vector<uint8_t> bytes = readBytes(path);
     std::string error;
     auto scene = Scene::load(bytes.data(), bytes.size(), 0, error);
-    EXPECT_TRUE(scene) << relative << ": " << error;
+    EXPECT_TRUE(scene) << path << ": " << error;
     return scene;
 }
 
+void expectPairReadsTheSame(const std::filesystem::path& binaryPath, const std::filesystem::path& asciiPath) {
+    SCOPED_TRACE(asciiPath.string());
+    auto binary = load(binaryPath);
+    auto ascii = load(asciiPath);
+    ASSERT_TRUE(binary && ascii);
+    expectSameScene(*binary, *ascii);
+}
+
 TEST(SceneCorpusWide, BinaryAndAsciiExportsOfOneSceneReadTheSame) {
+    for (const char* name : {"cube_vt", "fan", "ngons", "quad", "two_objects"}) {
+        const std::string base = std::string("generated/assimp/as_") + name;
+        expectPairReadsTheSame(test::testData(base + "_binary.fbx"), test::testData(base + "_ascii.fbx"));
+    }
+}
+
+TEST(SceneCorpusWide, SharedBinaryAndAsciiExportsOfOneSceneReadTheSame) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
     const char* pairs[][2] = {
         {"third_party/ufbx/data/maya_cube_7400_binary.fbx", "third_party/ufbx/data/maya_cube_7400_ascii.fbx"},
         {"third_party/ufbx/data/maya_cube_7100_binary.fbx", "third_party/ufbx/data/maya_cube_7100_ascii.fbx"},
@@ -269,19 +309,8 @@ TEST(SceneCorpusWide, BinaryAndAsciiExportsOfOneSceneReadTheSame) {
          "third_party/assimp/test/models-nonbsd/FBX/2013_ASCII/COLLADA.fbx"},
         {"third_party/assimp/test/models-nonbsd/FBX/2013_BINARY/ConcavePolygon.fbx",
          "third_party/assimp/test/models-nonbsd/FBX/2013_ASCII/ConcavePolygon.fbx"},
-        {"generated/assimp/as_cube_vt_binary.fbx", "generated/assimp/as_cube_vt_ascii.fbx"},
-        {"generated/assimp/as_fan_binary.fbx", "generated/assimp/as_fan_ascii.fbx"},
-        {"generated/assimp/as_ngons_binary.fbx", "generated/assimp/as_ngons_ascii.fbx"},
-        {"generated/assimp/as_quad_binary.fbx", "generated/assimp/as_quad_ascii.fbx"},
-        {"generated/assimp/as_two_objects_binary.fbx", "generated/assimp/as_two_objects_ascii.fbx"},
     };
-    for (const auto& pair : pairs) {
-        SCOPED_TRACE(pair[1]);
-        auto binary = load(pair[0]);
-        auto ascii = load(pair[1]);
-        ASSERT_TRUE(binary && ascii);
-        expectSameScene(*binary, *ascii);
-    }
+    for (const auto& pair : pairs) expectPairReadsTheSame(test::sharedCorpus(pair[0]), test::sharedCorpus(pair[1]));
 }
 
 }  // namespace

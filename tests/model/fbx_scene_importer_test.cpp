@@ -9,6 +9,7 @@
 #include "model/vertex.h"
 #include "obj_test_files.h"
 #include "platform/system_log.h"
+#include "tests/support/test_corpus.h"
 
 namespace lumbrix {
 namespace {
@@ -244,10 +245,11 @@ TEST_F(FBXImportTest, DumpIsDebugOnlyAndTotalsAreInfo) {
     SystemLog::setSink(nullptr);
 }
 
-// Files from other tools.
+// Files from other tools: Blender's exports in the repository, older and bigger ones beside it.
 class FBXCorpusTest : public ::testing::Test {
 protected:
-    static std::string corpus(const std::string& relative) { return std::string(LUMBRIX_CORPUS_DIR) + "/" + relative; }
+    static std::string corpus(const std::string& relative) { return test::testData(relative).string(); }
+    static std::string shared(const std::string& relative) { return test::sharedCorpus(relative).string(); }
 };
 
 TEST_F(FBXCorpusTest, BlenderCam35HasAFullFrameSensor) {
@@ -299,11 +301,16 @@ TEST_F(FBXCorpusTest, CountsAndRefusals) {
     ASSERT_TRUE(camerasOnly);
     EXPECT_EQ(camerasOnly.value()->statusText(), "FBX loaded: no meshes");
     EXPECT_EQ(camerasOnly.value()->cameraCount(), 2);
-    auto old = FBXSceneImporter::loadSceneFromURL(corpus("third_party/ufbx/data/blender_279_default_6100_ascii.fbx"));
+}
+
+TEST_F(FBXCorpusTest, AnOldVersionIsRefusedAndABigGridLoads) {
+    LUMBRIX_SKIP_WITHOUT_SHARED_CORPUS();
+    auto old = FBXSceneImporter::loadSceneFromURL(shared("third_party/ufbx/data/blender_279_default_6100_ascii.fbx"));
     ASSERT_FALSE(old);
     EXPECT_EQ(old.error().code, 2);
-    auto grid = FBXSceneImporter::loadSceneFromURL(corpus("generated/blender/bl_g_big_grid.fbx"));
-    ASSERT_TRUE(grid);
+    auto grid = FBXSceneImporter::loadSceneFromURL(shared("generated/blender/bl_g_big_grid.fbx"));
+    ASSERT_TRUE(grid) << grid.error().description;
+    ASSERT_TRUE(grid.value()->mesh());
     EXPECT_EQ(grid.value()->mesh()->indexCount(), 3 * 500000);
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """lumbrix-inspect as a pipeline would call it: one JSON line, exit status, and
-agreement with an independent scan of the corpus (catalog.json)."""
+agreement with an independent scan of the test files (catalog.json)."""
 import json
 import os
 import subprocess
@@ -8,8 +8,10 @@ import sys
 import tempfile
 import unittest
 
-INSPECT = sys.argv[1] if len(sys.argv) > 1 else "build/bin/lumbrix-inspect"
-CORPUS = sys.argv[2] if len(sys.argv) > 2 else "../shared/corpus"
+import cli_test_files
+
+ARGS = cli_test_files.Arguments(sys.argv, "build/bin/lumbrix-inspect")
+INSPECT = ARGS.program
 
 
 def run(*args):
@@ -37,40 +39,52 @@ def expected_outcome(scan):
     return "ok", triangles
 
 
-class CorpusAgreement(unittest.TestCase):
+def catalogue(root):
+    with open(os.path.join(root, "catalog.json")) as f:
+        return json.load(f)
+
+
+def check_every_obj(test, root):
+    """Every OBJ file the catalogue under `root` lists; returns how many."""
+    checked = 0
+    for entry in catalogue(root):
+        if not entry["path"].endswith(".obj") or "scan" not in entry:
+            continue
+        path = os.path.join(root, entry["path"])
+        kind, triangles = expected_outcome(entry["scan"])
+        code, report, _ = run_json(path)
+        with test.subTest(path=entry["path"]):
+            if kind == "ok":
+                test.assertEqual(code, 0, report)
+                test.assertTrue(report["ok"])
+                test.assertEqual(report["format"], "obj")
+                test.assertEqual(report["triangles"], triangles)
+                test.assertEqual(report["indices"], 3 * triangles)
+                test.assertLessEqual(report["vertices"], report["indices"])
+                for lo, hi in zip(report["min"], report["max"]):
+                    if lo is not None and hi is not None:
+                        test.assertLessEqual(lo, hi)
+            else:
+                test.assertEqual(code, 1, report)
+                test.assertFalse(report["ok"])
+                test.assertEqual(report["kind"], kind)
+                test.assertTrue(report["messages"])
+                if kind == "parse":
+                    test.assertEqual(report["messages"], ["No geometry found"])
+        checked += 1
+    return checked
+
+
+class ObjAgreement(unittest.TestCase):
+    def test_every_obj_of_ours_matches_the_catalogue(self):
+        self.assertEqual(check_every_obj(self, ARGS.data), 8)
+
+
+class SharedObjAgreement(unittest.TestCase):
+    shared_corpus = True
+
     def test_every_corpus_obj_matches_the_catalogue(self):
-        catalog_path = os.path.join(CORPUS, "catalog.json")
-        if not os.path.exists(catalog_path):
-            self.skipTest("no corpus")
-        with open(catalog_path) as f:
-            catalog = json.load(f)
-        checked = 0
-        for entry in catalog:
-            if not entry["path"].endswith(".obj") or "scan" not in entry:
-                continue
-            path = os.path.join(CORPUS, entry["path"])
-            kind, triangles = expected_outcome(entry["scan"])
-            code, report, _ = run_json(path)
-            with self.subTest(path=entry["path"]):
-                if kind == "ok":
-                    self.assertEqual(code, 0, report)
-                    self.assertTrue(report["ok"])
-                    self.assertEqual(report["format"], "obj")
-                    self.assertEqual(report["triangles"], triangles)
-                    self.assertEqual(report["indices"], 3 * triangles)
-                    self.assertLessEqual(report["vertices"], report["indices"])
-                    for lo, hi in zip(report["min"], report["max"]):
-                        if lo is not None and hi is not None:
-                            self.assertLessEqual(lo, hi)
-                else:
-                    self.assertEqual(code, 1, report)
-                    self.assertFalse(report["ok"])
-                    self.assertEqual(report["kind"], kind)
-                    self.assertTrue(report["messages"])
-                    if kind == "parse":
-                        self.assertEqual(report["messages"], ["No geometry found"])
-            checked += 1
-        self.assertGreater(checked, 40)
+        self.assertGreater(check_every_obj(self, ARGS.corpus), 40)
 
 
 def expected_fbx(scan):
@@ -91,50 +105,57 @@ def expected_fbx(scan):
     return "ok", meshes[0]["triangles"]
 
 
-class FBXCorpusAgreement(unittest.TestCase):
-    def test_every_corpus_fbx_matches_the_catalogue(self):
-        catalog_path = os.path.join(CORPUS, "catalog.json")
-        if not os.path.exists(catalog_path):
-            self.skipTest("no corpus")
-        with open(catalog_path) as f:
-            catalog = json.load(f)
-        checked = 0
-        for entry in catalog:
-            scan = entry.get("scan")
-            if not entry["path"].endswith(".fbx") or not scan:
+def check_every_fbx(test, root):
+    """Every FBX file the catalogue under `root` lists; returns how many."""
+    checked = 0
+    for entry in catalogue(root):
+        scan = entry.get("scan")
+        if not entry["path"].endswith(".fbx") or not scan:
+            continue
+        kind, detail = expected_fbx(scan)
+        code, report, _ = run_json(os.path.join(root, entry["path"]))
+        with test.subTest(path=entry["path"]):
+            if kind == "import":
+                test.assertEqual((code, report["kind"]), (1, "import"), report)
+                if detail:
+                    test.assertEqual(report["messages"], detail)
                 continue
-            kind, detail = expected_fbx(scan)
-            code, report, _ = run_json(os.path.join(CORPUS, entry["path"]))
-            with self.subTest(path=entry["path"]):
-                if kind == "import":
-                    self.assertEqual((code, report["kind"]), (1, "import"), report)
-                    if detail:
-                        self.assertEqual(report["messages"], detail)
-                    continue
-                self.assertEqual(code, 0, report)
-                self.assertEqual(report["format"], "fbx")
-                if detail is None:
-                    self.assertEqual(report["status"], "FBX loaded: no meshes")
-                    self.assertNotIn("min", report)
-                elif detail == 0:
-                    self.assertEqual(report["status"], "FBX loaded: no valid geometry")
-                    self.assertNotIn("min", report)
-                else:
-                    self.assertEqual(report["triangles"], detail)
-                    self.assertEqual(report["vertices"], 3 * detail)
-                    self.assertEqual(report["status"],
-                                     f"FBX loaded: 1 mesh(es), {3 * detail} vertices, {detail} triangles")
-                cameras = [c for c in scan.get("cameras", [])
-                           if any(m.get("in_scene_graph") for m in c.get("models", []))]
-                self.assertEqual(len(report["cameras"]), len(cameras))
-                for found, wanted in zip(report["cameras"], cameras):
-                    model = next(m for m in wanted["models"] if m.get("in_scene_graph"))
-                    self.assertEqual(found["name"], wanted["attribute"] or model["model"])
-                    for axis in range(3):
-                        self.assertAlmostEqual(found["position"][axis], model["world_translation"][axis], delta=1e-3)
-                    self.assertAlmostEqual(found["focalLengthMm"], wanted["FocalLength"], places=3)
-            checked += 1
-        self.assertGreater(checked, 30)
+            test.assertEqual(code, 0, report)
+            test.assertEqual(report["format"], "fbx")
+            if detail is None:
+                test.assertEqual(report["status"], "FBX loaded: no meshes")
+                test.assertNotIn("min", report)
+            elif detail == 0:
+                test.assertEqual(report["status"], "FBX loaded: no valid geometry")
+                test.assertNotIn("min", report)
+            else:
+                test.assertEqual(report["triangles"], detail)
+                test.assertEqual(report["vertices"], 3 * detail)
+                test.assertEqual(report["status"],
+                                 f"FBX loaded: 1 mesh(es), {3 * detail} vertices, {detail} triangles")
+            cameras = [c for c in scan.get("cameras", [])
+                       if any(m.get("in_scene_graph") for m in c.get("models", []))]
+            test.assertEqual(len(report["cameras"]), len(cameras))
+            for found, wanted in zip(report["cameras"], cameras):
+                model = next(m for m in wanted["models"] if m.get("in_scene_graph"))
+                test.assertEqual(found["name"], wanted["attribute"] or model["model"])
+                for axis in range(3):
+                    test.assertAlmostEqual(found["position"][axis], model["world_translation"][axis], delta=1e-3)
+                test.assertAlmostEqual(found["focalLengthMm"], wanted["FocalLength"], places=3)
+        checked += 1
+    return checked
+
+
+class FBXAgreement(unittest.TestCase):
+    def test_every_fbx_of_ours_matches_the_catalogue(self):
+        self.assertEqual(check_every_fbx(self, ARGS.data), 17)
+
+
+class SharedFBXAgreement(unittest.TestCase):
+    shared_corpus = True
+
+    def test_every_corpus_fbx_matches_the_catalogue(self):
+        self.assertGreater(check_every_fbx(self, ARGS.corpus), 30)
 
 
 class CommandLine(unittest.TestCase):
@@ -231,4 +252,4 @@ class CommandLine(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=[sys.argv[0], "-v"])
+    cli_test_files.run(sys.modules[__name__], ARGS)

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Varnel as the viewer runs it: one JSON line on standard output, the exit
-status, and the mesh counts of the whole corpus against its catalogue."""
+status, and the mesh counts of every test file against the catalogue."""
 import json
 import os
 import random
@@ -10,13 +10,15 @@ import sys
 import tempfile
 import unittest
 
-VARNEL = sys.argv[1] if len(sys.argv) > 1 else "build/bin/Varnel"
-CORPUS = sys.argv[2] if len(sys.argv) > 2 else "../shared/corpus"
+import cli_test_files
+
+ARGS = cli_test_files.Arguments(sys.argv, "build/bin/Varnel")
+VARNEL = ARGS.program
 
 READ_FAILURE = b'{"ok":false,"error":"Failed to read FBX file"}\n'
 ONE_MESH = b'{"ok":true,"meshCount":1}\n'
-BLENDER = os.path.join(CORPUS, "generated", "blender")
-UFBX = os.path.join(CORPUS, "third_party", "ufbx", "data")
+BLENDER = os.path.join(ARGS.data, "generated", "blender")
+UFBX = os.path.join(ARGS.corpus, "third_party", "ufbx", "data")
 
 
 def run(*args, timeout=120):
@@ -49,12 +51,12 @@ def parse_line(test, out):
     return keys, values
 
 
-def corpus_files():
+def fbx_files(top):
     found = []
-    for root, _, names in os.walk(CORPUS):
+    for root, _, names in os.walk(top):
         for name in names:
             if name.lower().endswith(".fbx"):
-                found.append(os.path.relpath(os.path.join(root, name), CORPUS))
+                found.append(os.path.relpath(os.path.join(root, name), top))
     return sorted(found)
 
 
@@ -94,7 +96,9 @@ class Arguments(unittest.TestCase):
         self.assertEqual((code, out, err), (1, READ_FAILURE, b""))
 
 
-class Files(unittest.TestCase):
+class Scratch(unittest.TestCase):
+    """A fresh folder for files a case writes."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
 
@@ -110,10 +114,12 @@ class Files(unittest.TestCase):
             f.write(data)
         return path
 
-    def corpus_bytes(self, *parts):
-        with open(os.path.join(CORPUS, *parts), "rb") as f:
+    def bytes_of(self, *parts):
+        with open(os.path.join(*parts), "rb") as f:
             return f.read()
 
+
+class Files(Scratch):
     def test_unreadable_inputs_give_the_read_failure_line(self):
         os.mkdir(self.path("folder.fbx"))
         os.mkfifo(self.path("pipe.fbx"))
@@ -125,7 +131,7 @@ class Files(unittest.TestCase):
             "character device": "/dev/null",
         }
         if os.geteuid() != 0:  # root reads mode-0 files anyway
-            locked = self.write("locked.fbx", self.corpus_bytes("generated", "blender", "bl_a_plane_uv.fbx"))
+            locked = self.write("locked.fbx", self.bytes_of(BLENDER, "bl_a_plane_uv.fbx"))
             os.chmod(locked, 0)
             cases["no read permission"] = locked
         for case, path in cases.items():
@@ -149,8 +155,58 @@ class Files(unittest.TestCase):
         self.assertEqual(out, b'{"ok":false,"error":"Unexpected character \'\\"\' at byte 25"}\n')
         self.assertEqual(parse_line(self, out)[1]["error"], "Unexpected character '\"' at byte 25")
 
+    def test_one_mesh_with_three_cameras_passes(self):
+        self.assertEqual(run(os.path.join(BLENDER, "bl_e_mesh_3cams.fbx")), (0, ONE_MESH, b""))
+
+    def test_three_meshes(self):
+        self.assertEqual(run(os.path.join(BLENDER, "bl_j_three_meshes.fbx")),
+                         (1, failure_line("Multiple meshes (3). Export as single mesh."), b""))
+
+    def test_cameras_without_meshes(self):
+        self.assertEqual(run(os.path.join(BLENDER, "bl_i_cameras_only.fbx")),
+                         (1, failure_line("FBX has no meshes"), b""))
+
+    def test_hostile_file_names_are_opened_as_given(self):
+        data = self.bytes_of(BLENDER, "bl_a_plane_uv.fbx")
+        for name in (b'we"ird\\\nna\xe9me.fbx', b"-venue.fbx", b" spaced .FBX"):
+            with self.subTest(name=name):
+                self.assertEqual(run(self.write(name, data)), (0, ONE_MESH, b""))
+
+    def test_symbolic_links_are_followed(self):
+        # Exporters and asset folders often hand over links; the target is what counts.
+        data = self.bytes_of(BLENDER, "bl_j_three_meshes.fbx")
+        target = self.write("three.fbx", data)
+        os.symlink(target, self.path("link.fbx"))
+        self.assertEqual(run(self.path("link.fbx"))[:2],
+                         (1, failure_line("Multiple meshes (3). Export as single mesh.")))
+
+    def test_files_past_4_gib_are_read_whole(self):
+        # A length cut to 32 bits would show the reader only the first `tail`
+        # bytes of this file; read whole, it is a complete FBX file followed by zeros.
+        with open("/proc/meminfo") as f:
+            available_kib = int(re.search(r"MemAvailable:\s+(\d+)", f.read()).group(1))
+        if available_kib < 7 << 20:
+            self.skipTest("needs about 7 GiB of free memory")
+        data = self.bytes_of(BLENDER, "bl_a_plane_uv.fbx")
+        tail = 4096
+        assert tail < len(data)
+        cut = run(self.write("cut.fbx", data[:tail]))
+        big = self.write("big.fbx", data)
+        with open(big, "r+b") as f:
+            f.truncate((1 << 32) + tail)  # sparse: the zeros take no disk space
+        code, out, err = run(big, timeout=300)
+        self.assertEqual(err, b"")
+        parse_line(self, out)
+        self.assertNotEqual((code, out), cut[:2])
+        self.assertNotEqual(out, READ_FAILURE, "refused although memory was available")
+
+
+class SharedFiles(Scratch):
+    """Files from other tools' repositories, in the shared corpus."""
+    shared_corpus = True
+
     def test_files_cut_short_anywhere_give_one_valid_line(self):
-        data = self.corpus_bytes("third_party", "ufbx", "data", "max_unicode_7500_binary.fbx")
+        data = self.bytes_of(UFBX, "max_unicode_7500_binary.fbx")
         errors = set()
         for cut in list(range(1, 400, 7)) + list(range(400, len(data), 997)):
             code, out, err = run(self.write("cut.fbx", data[:cut]))
@@ -162,17 +218,6 @@ class Files(unittest.TestCase):
                     errors.add(report["error"])
         self.assertIn("Not an FBX file", errors)
         self.assertTrue(any(e.startswith("Truncated file at byte ") for e in errors), errors)
-
-    def test_one_mesh_with_three_cameras_passes(self):
-        self.assertEqual(run(os.path.join(BLENDER, "bl_e_mesh_3cams.fbx")), (0, ONE_MESH, b""))
-
-    def test_three_meshes(self):
-        self.assertEqual(run(os.path.join(BLENDER, "bl_j_three_meshes.fbx")),
-                         (1, failure_line("Multiple meshes (3). Export as single mesh."), b""))
-
-    def test_cameras_without_meshes(self):
-        self.assertEqual(run(os.path.join(BLENDER, "bl_i_cameras_only.fbx")),
-                         (1, failure_line("FBX has no meshes"), b""))
 
     def test_instances_count_as_meshes(self):
         # One Geometry shared by eight Models: eight meshes for the viewer.
@@ -188,71 +233,47 @@ class Files(unittest.TestCase):
                 self.assertEqual(run(os.path.join(UFBX, name)),
                                  (1, failure_line("Unsupported FBX version %d" % version), b""))
 
-    def test_hostile_file_names_are_opened_as_given(self):
-        data = self.corpus_bytes("generated", "blender", "bl_a_plane_uv.fbx")
-        for name in (b'we"ird\\\nna\xe9me.fbx', b"-venue.fbx", b" spaced .FBX"):
-            with self.subTest(name=name):
-                self.assertEqual(run(self.write(name, data)), (0, ONE_MESH, b""))
 
-    def test_symbolic_links_are_followed(self):
-        # Exporters and asset folders often hand over links; the target is what counts.
-        data = self.corpus_bytes("generated", "blender", "bl_j_three_meshes.fbx")
-        target = self.write("three.fbx", data)
-        os.symlink(target, self.path("link.fbx"))
-        self.assertEqual(run(self.path("link.fbx"))[:2],
-                         (1, failure_line("Multiple meshes (3). Export as single mesh.")))
-
-    def test_files_past_4_gib_are_read_whole(self):
-        # A length cut to 32 bits would show the reader only the first `tail`
-        # bytes of this file; read whole, it is a complete FBX file followed by zeros.
-        with open("/proc/meminfo") as f:
-            available_kib = int(re.search(r"MemAvailable:\s+(\d+)", f.read()).group(1))
-        if available_kib < 7 << 20:
-            self.skipTest("needs about 7 GiB of free memory")
-        data = self.corpus_bytes("generated", "blender", "bl_a_plane_uv.fbx")
-        tail = 4096
-        assert tail < len(data)
-        cut = run(self.write("cut.fbx", data[:tail]))
-        big = self.write("big.fbx", data)
-        with open(big, "r+b") as f:
-            f.truncate((1 << 32) + tail)  # sparse: the zeros take no disk space
-        code, out, err = run(big, timeout=300)
-        self.assertEqual(err, b"")
-        parse_line(self, out)
-        self.assertNotEqual((code, out), cut[:2])
-        self.assertNotEqual(out, READ_FAILURE, "refused although memory was available")
+def check_every_fbx(test, top):
+    """Every FBX file under `top` against the catalogue there; returns (files, compared)."""
+    with open(os.path.join(top, "catalog.json")) as f:
+        catalogue = {entry["path"]: entry for entry in json.load(f)}
+    files = fbx_files(top)
+    compared = 0
+    for rel in files:
+        code, out, err = run(os.path.join(top, rel))
+        with test.subTest(path=rel):
+            test.assertEqual(err, b"")
+            _, report = parse_line(test, out)
+            test.assertEqual(code, 0 if report["ok"] else 1)
+            test.assertNotEqual(out, READ_FAILURE)
+            scan = catalogue.get(rel, {}).get("scan")
+            if scan is None:
+                continue
+            kind, count = expected_from_catalogue(scan)
+            if kind == "old":
+                test.assertEqual(code, 1, out)
+                if scan.get("version") is not None:
+                    test.assertEqual(report["error"], "Unsupported FBX version %d" % scan["version"])
+            else:
+                test.assertEqual((code, out), outcome_for(count))
+                compared += 1
+    return len(files), compared
 
 
-class CorpusAgreement(unittest.TestCase):
+class CatalogueAgreement(unittest.TestCase):
+    def test_every_fbx_of_ours_gives_one_line_that_matches_the_catalogue(self):
+        self.assertEqual(check_every_fbx(self, ARGS.data), (25, 25))
+
+
+class SharedCatalogueAgreement(unittest.TestCase):
+    shared_corpus = True
+
     def test_every_corpus_fbx_gives_one_line_that_matches_the_catalogue(self):
-        catalog_path = os.path.join(CORPUS, "catalog.json")
-        if not os.path.exists(catalog_path):
-            self.skipTest("no corpus")
-        with open(catalog_path) as f:
-            catalogue = {entry["path"]: entry for entry in json.load(f)}
-        files = corpus_files()
-        self.assertGreater(len(files), 80)
-        compared = 0
-        for rel in files:
-            code, out, err = run(os.path.join(CORPUS, rel))
-            with self.subTest(path=rel):
-                self.assertEqual(err, b"")
-                _, report = parse_line(self, out)
-                self.assertEqual(code, 0 if report["ok"] else 1)
-                self.assertNotEqual(out, READ_FAILURE)
-                scan = catalogue.get(rel, {}).get("scan")
-                if scan is None:
-                    continue
-                kind, count = expected_from_catalogue(scan)
-                if kind == "old":
-                    self.assertEqual(code, 1, out)
-                    if scan.get("version") is not None:
-                        self.assertEqual(report["error"], "Unsupported FBX version %d" % scan["version"])
-                else:
-                    self.assertEqual((code, out), outcome_for(count))
-                    compared += 1
+        files, compared = check_every_fbx(self, ARGS.corpus)
+        self.assertGreater(files, 80)
         self.assertGreater(compared, 70)
 
 
 if __name__ == "__main__":
-    unittest.main(argv=[sys.argv[0], "-v"])
+    cli_test_files.run(sys.modules[__name__], ARGS)

@@ -161,7 +161,7 @@ TEST_F(SourcePanelTest, CameraPickerListsTheImportedCamerasAfterDefault) {
     EXPECT_EQ(text("fbxCameraStatus"), QString::fromUtf8("FBX: —"));
 
     vm().setModelKind(ModelKind::fbx);
-    vm().openFBXModel(corpusQ(kThreeCamerasFBX));
+    vm().openFBXModel(testDataQ(kThreeCamerasFBX));
     ASSERT_EQ(vm().fbxCameras().size(), 3u) << vm().modelStatusText().toStdString();
     QStringList expected{QStringLiteral("Default")};
     for (const auto& camera : vm().fbxCameras()) expected.push_back(QString::fromStdString(camera->name()));

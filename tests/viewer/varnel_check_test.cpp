@@ -1,4 +1,4 @@
-// The FBX check against the real Varnel on corpus files, and against small shell scripts
+// The FBX check against the real Varnel on Blender's exports, and against small shell scripts
 // standing in for it where a misbehaving tool is the point.
 #include "viewer/varnel_check.h"
 
@@ -109,11 +109,11 @@ TEST(DecodeHelperResult, RefusesAnythingButOneObject) {
         EXPECT_FALSE(decode(line)) << '"' << line << '"';
 }
 
-// The tool built beside the tests, on files from the shared corpus.
+// The tool built beside the tests, on Blender's exports in tests/data.
 class RealVarnel : public ::testing::Test {
 protected:
-    static QString corpus(const char* relative) {
-        return QString::fromUtf8(LUMBRIX_CORPUS_DIR) + QStringLiteral("/generated/blender/") + QString::fromUtf8(relative);
+    static QString blenderExport(const char* relative) {
+        return QString::fromUtf8(LUMBRIX_TEST_DATA_DIR) + QStringLiteral("/generated/blender/") + QString::fromUtf8(relative);
     }
     static Expected<VarnelCheck, Error> check(const QString& fbxPath) {
         return runVarnelCheck(fbxPath, QString::fromUtf8(LUMBRIX_VARNEL_DIR));
@@ -122,7 +122,7 @@ protected:
 
 TEST_F(RealVarnel, PassesSingleMeshFilesWhateverElseTheyHold) {
     for (const char* file : {"bl_b_cube_uv.fbx", "bl_e_mesh_3cams.fbx"}) {
-        const auto result = check(corpus(file));
+        const auto result = check(blenderExport(file));
         ASSERT_TRUE(result) << file << ": " << result.error().description;
         EXPECT_TRUE(result->passed) << file;
         EXPECT_EQ(result->message, QStringLiteral("FBX validated: 1 mesh")) << file;
@@ -130,24 +130,24 @@ TEST_F(RealVarnel, PassesSingleMeshFilesWhateverElseTheyHold) {
 }
 
 TEST_F(RealVarnel, RefusesSeveralMeshesWithTheirCount) {
-    const auto two = check(corpus("bl_d_two_meshes.fbx"));
+    const auto two = check(blenderExport("bl_d_two_meshes.fbx"));
     ASSERT_TRUE(two) << two.error().description;
     EXPECT_FALSE(two->passed);
     EXPECT_EQ(two->message, QStringLiteral("Multiple meshes (2). Export as single mesh."));
 
-    const auto three = check(corpus("bl_j_three_meshes.fbx"));
+    const auto three = check(blenderExport("bl_j_three_meshes.fbx"));
     ASSERT_TRUE(three) << three.error().description;
     EXPECT_FALSE(three->passed);
     EXPECT_EQ(three->message, QStringLiteral("Multiple meshes (3). Export as single mesh."));
 }
 
 TEST_F(RealVarnel, ReportsUnreadableAndMeshlessFilesAsAVerdict) {
-    const auto missing = check(corpus("no such file.fbx"));
+    const auto missing = check(blenderExport("no such file.fbx"));
     ASSERT_TRUE(missing) << missing.error().description;
     EXPECT_FALSE(missing->passed);
     EXPECT_EQ(missing->message, QStringLiteral("Failed to read FBX file"));
 
-    const auto camerasOnly = check(corpus("bl_i_cameras_only.fbx"));
+    const auto camerasOnly = check(blenderExport("bl_i_cameras_only.fbx"));
     ASSERT_TRUE(camerasOnly) << camerasOnly.error().description;
     EXPECT_FALSE(camerasOnly->passed);
     EXPECT_EQ(camerasOnly->message, QStringLiteral("FBX has no meshes"));

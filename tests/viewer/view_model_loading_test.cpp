@@ -132,7 +132,7 @@ TEST_F(ModelLoadingTest, AFailingRestoreOfTheStoredFileLeavesTheLaunchFlagToStar
 }
 
 TEST_F(ModelLoadingTest, AnFBXWithCamerasLoadsThroughVarnelAndAsksForOneFitLater) {
-    const QString path = corpusQ(kThreeCamerasFBX);
+    const QString path = testDataQ(kThreeCamerasFBX);
     raiseLaunchFlag();
     ViewerViewModel& vm = make();
     vm.setModelKind(ModelKind::fbx);
@@ -162,7 +162,7 @@ TEST_F(ModelLoadingTest, AnFBXWithCamerasLoadsThroughVarnelAndAsksForOneFitLater
 TEST_F(ModelLoadingTest, AnFBXWithoutCamerasSaysSoInBothLines) {
     ViewerViewModel& vm = make();
     vm.setModelKind(ModelKind::fbx);
-    vm.openFBXModel(corpusQ(kCubeFBX));
+    vm.openFBXModel(testDataQ(kCubeFBX));
     ASSERT_NE(vm.mesh(), nullptr);
     EXPECT_EQ(vm.fbxCameraStatus(), QStringLiteral("FBX: 0 camera(s)"));
     const QStringList parts = vm.modelStatusText().split(QStringLiteral(" • "));
@@ -175,7 +175,7 @@ TEST_F(ModelLoadingTest, AnFBXWithTwoMeshesNeverReachesTheImporter) {
     ViewerViewModel& vm = make();
     vm.openOBJModel(obj);
     vm.setModelKind(ModelKind::fbx);
-    vm.openFBXModel(corpusQ(kTwoMeshesFBX));
+    vm.openFBXModel(testDataQ(kTwoMeshesFBX));
     EXPECT_EQ(vm.modelStatusText(), QStringLiteral("Model: validation failed"));
     EXPECT_EQ(vm.validationErrors(), QStringList{QStringLiteral("Multiple meshes (2). Export as single mesh.")});
     expectNoModel(vm);
@@ -199,7 +199,7 @@ TEST_P(VarnelFailure, IsAModelErrorOnTheStatusTheCaptureLineAndTheAlert) {
     ViewerViewModel& vm = makeWithTool(fakeVarnel(answer.script), std::chrono::milliseconds(700));
     raiseLaunchFlag();
     vm.setModelKind(ModelKind::fbx);
-    vm.openFBXModel(corpusQ(kCubeFBX));
+    vm.openFBXModel(testDataQ(kCubeFBX));
     EXPECT_EQ(vm.modelStatusText(), QStringLiteral("Model: error"));
     EXPECT_EQ(vm.lastCaptureMessage(), QStringLiteral("FBX import failed: ") + QString::fromUtf8(answer.expectedError));
     EXPECT_EQ(vm.validationErrors(), QStringList{QString::fromUtf8(answer.expectedError)});
@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ModelLoadingTest, AMissingVarnelIsNamedInTheAlert) {
     ViewerViewModel& vm = makeWithTool(QString::fromStdString(folder.file("empty-bin")));
     vm.setModelKind(ModelKind::fbx);
-    vm.openFBXModel(corpusQ(kCubeFBX));
+    vm.openFBXModel(testDataQ(kCubeFBX));
     EXPECT_EQ(vm.validationErrors(), QStringList{QStringLiteral("FBX helper tool not found in app bundle.")});
     EXPECT_EQ(vm.lastCaptureMessage(), QStringLiteral("FBX import failed: FBX helper tool not found in app bundle."));
 }
@@ -228,7 +228,7 @@ TEST_F(ModelLoadingTest, VarnelsOwnRefusalIsAValidationFailure) {
     ViewerViewModel& vm =
         makeWithTool(fakeVarnel("echo '{\"ok\":false,\"error\":\"Multiple meshes (4). Export as single mesh.\"}'"));
     vm.setModelKind(ModelKind::fbx);
-    vm.openFBXModel(corpusQ(kCubeFBX));
+    vm.openFBXModel(testDataQ(kCubeFBX));
     EXPECT_EQ(vm.modelStatusText(), QStringLiteral("Model: validation failed"));
     EXPECT_EQ(vm.validationErrors(), QStringList{QStringLiteral("Multiple meshes (4). Export as single mesh.")});
     expectNoModel(vm);
@@ -238,12 +238,12 @@ TEST_F(ModelLoadingTest, VarnelsOwnRefusalIsAValidationFailure) {
 
 TEST_F(ModelLoadingTest, AnOkWithoutMeshCountPassesAndTheImporterRuns) {
     ViewerViewModel& vm = makeWithTool(fakeVarnel("echo '{\"ok\":true}'"));
-    const auto check = vm.runVarnelCheck(corpusQ(kCubeFBX));
+    const auto check = vm.runVarnelCheck(testDataQ(kCubeFBX));
     ASSERT_TRUE(check);
     EXPECT_TRUE(check.value().passed);
     EXPECT_EQ(check.value().message, QStringLiteral("FBX validated: 1 mesh"));
     vm.setModelKind(ModelKind::fbx);
-    vm.openFBXModel(corpusQ(kCubeFBX));
+    vm.openFBXModel(testDataQ(kCubeFBX));
     EXPECT_NE(vm.mesh(), nullptr);
     EXPECT_FALSE(vm.showValidationAlert());
 }
@@ -268,7 +268,7 @@ TEST_F(ModelLoadingTest, AnFBXLoadReplacesTheOBJAndAnOBJLoadForgetsTheFBXCameras
     ViewerViewModel& vm = make();
     vm.openOBJModel(obj);
     vm.setModelKind(ModelKind::fbx);
-    vm.openFBXModel(corpusQ(kThreeCamerasFBX));
+    vm.openFBXModel(testDataQ(kThreeCamerasFBX));
     EXPECT_FALSE(vm.objURL());
     EXPECT_EQ(vm.fbxCameras().size(), 3u);
     vm.selectFBXCamera(1);
@@ -304,7 +304,7 @@ protected:
         ViewerViewModel& vm = make();
         if (bridge) vm.setCaptureBridge(bridge);
         vm.setModelKind(ModelKind::fbx);
-        vm.openFBXModel(corpusQ(kThreeCamerasFBX));
+        vm.openFBXModel(testDataQ(kThreeCamerasFBX));
         return vm;
     }
 };
@@ -313,7 +313,8 @@ TEST_F(FBXCameraTest, SelectingACameraTakesItsViewpointAndStoresTheCamera) {
     auto bridge = std::make_shared<FakeBridge>();
     bridge->aspect = 2.0f;
     ViewerViewModel& vm = loadThreeCameras(bridge);
-    ASSERT_EQ(vm.fbxCameras().size(), 3u);
+    ASSERT_EQ(vm.fbxCameras().size(), 3u) << vm.modelStatusText().toStdString();
+    ASSERT_NE(vm.mesh(), nullptr);
     const FBXImportedCamera& chosen = *vm.fbxCameras()[0];  // 35 mm on a 36 mm film, at (0, 200, 1000)
 
     testing::internal::CaptureStdout();
@@ -354,6 +355,7 @@ TEST_F(FBXCameraTest, SelectingACameraTakesItsViewpointAndStoresTheCamera) {
 
 TEST_F(FBXCameraTest, WithoutARendererTheAspectIsSixteenByNine) {
     ViewerViewModel& vm = loadThreeCameras();
+    ASSERT_EQ(vm.fbxCameras().size(), 3u) << vm.modelStatusText().toStdString();
     testing::internal::CaptureStdout();
     vm.selectFBXCamera(1);
     const std::string printed = testing::internal::GetCapturedStdout();
@@ -364,6 +366,7 @@ TEST_F(FBXCameraTest, WithoutARendererTheAspectIsSixteenByNine) {
 
 TEST_F(FBXCameraTest, AnIndexOutsideTheListLeavesTheViewAlone) {
     ViewerViewModel& vm = loadThreeCameras();
+    ASSERT_EQ(vm.fbxCameras().size(), 3u) << vm.modelStatusText().toStdString();
     const CameraState before = vm.camera()->snapshot();
     for (int index : {3, -1, 99}) {
         testing::internal::CaptureStdout();
@@ -384,7 +387,7 @@ TEST_F(VenueTest, AddedVenuesAreShownStoredAndHandedToTheRenderer) {
     vm.setCaptureBridge(bridge);
     ASSERT_TRUE(vm.addVenue(hall));
     ASSERT_TRUE(vm.addVenue(hall));  // the same file twice is two entries
-    ASSERT_TRUE(vm.addVenue(corpusQ(kCubeFBX)));
+    ASSERT_TRUE(vm.addVenue(testDataQ(kCubeFBX)));
     ASSERT_EQ(vm.venues().size(), 3u);
     EXPECT_NE(vm.venues()[0].id, vm.venues()[1].id);
     EXPECT_TRUE(vm.venues()[2].visible);
@@ -395,7 +398,7 @@ TEST_F(VenueTest, AddedVenuesAreShownStoredAndHandedToTheRenderer) {
     const auto stored = store().loadVenues();
     ASSERT_EQ(stored.size(), 3u);
     EXPECT_EQ(stored[0].path, hall);
-    EXPECT_EQ(stored[2].path, corpusQ(kCubeFBX));
+    EXPECT_EQ(stored[2].path, testDataQ(kCubeFBX));
 }
 
 TEST_F(VenueTest, HidingTheOnlyVisibleVenueSendsAnEmptyListButKeepsTheEntryStored) {
@@ -424,7 +427,7 @@ TEST_F(VenueTest, FilesThatDoNotLoadRaiseTheAlertAndOthersAreIgnored) {
     EXPECT_FALSE(vm.showValidationAlert());
     EXPECT_TRUE(changes.empty());
 
-    EXPECT_FALSE(vm.addVenue(corpusQ(kTwoMeshesFBX)));
+    EXPECT_FALSE(vm.addVenue(testDataQ(kTwoMeshesFBX)));
     EXPECT_EQ(vm.validationErrors(), QStringList{QStringLiteral("Multiple meshes (2). Export as single mesh.")});
     EXPECT_TRUE(vm.showValidationAlert());
 
@@ -436,7 +439,7 @@ TEST_F(VenueTest, FilesThatDoNotLoadRaiseTheAlertAndOthersAreIgnored) {
 
 TEST_F(VenueTest, AnFBXVenueWithoutGeometryIsRefused) {
     ViewerViewModel& vm = makeWithTool(fakeVarnel("echo '{\"ok\":true,\"meshCount\":1}'"));
-    EXPECT_FALSE(vm.addVenue(corpusQ(kCamerasOnlyFBX)));
+    EXPECT_FALSE(vm.addVenue(testDataQ(kCamerasOnlyFBX)));
     EXPECT_EQ(vm.validationErrors(), QStringList{QStringLiteral("FBX has no mesh geometry.")});
 }
 

@@ -22,6 +22,7 @@
 #include "sources/ndi_receiver.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_corpus.h"
 #include "viewer/qt_main_queue.h"
 #include "viewer/viewer_view_model.h"
 
@@ -156,8 +157,8 @@ public:
     std::vector<FilePickKind> asked;
 };
 
-inline std::string corpus(const std::string& relative) { return std::string(LUMBRIX_CORPUS_DIR) + "/" + relative; }
-inline QString corpusQ(const std::string& relative) { return QString::fromStdString(corpus(relative)); }
+// One of our exports in tests/data, e.g. "generated/blender/bl_b_cube_uv.fbx".
+inline QString testDataQ(const std::string& relative) { return QString::fromStdString(testData(relative).string()); }
 
 // Writes `text` to `path`, making folders.
 inline void writeText(const std::filesystem::path& path, const std::string& text) {
