@@ -151,8 +151,12 @@ TEST_F(FBXImportTest, NgonsAreRefusedWithTheirSummary) {
 TEST_F(FBXImportTest, ReadAndParseFailures) {
     auto missing = FBXSceneImporter::loadSceneFromURL(dir_.path() + "/missing.fbx");
     ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error(), Error("FBXSceneImporter", 1, "Failed to read FBX file."));
-    EXPECT_EQ(importFailure(""), Error("FBXSceneImporter", 1, "Failed to read FBX file."));
+    EXPECT_EQ(missing.error(), Error("FBXSceneImporter", 1,
+                                     "Failed to read FBX file. Cannot open " + dir_.path() +
+                                         "/missing.fbx: No such file or directory"));
+    EXPECT_EQ(importFailure(""), Error("FBXSceneImporter", 1,
+                                       "Failed to read FBX file. Cannot read " + dir_.path() +
+                                           "/scene.fbx: The file is empty"));
     const Error garbage = importFailure("this is not a model file at all");
     EXPECT_EQ(garbage.code, 2);
     EXPECT_FALSE(garbage.description.empty());
