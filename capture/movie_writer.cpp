@@ -24,6 +24,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "capture/fragment_file.h"
+#include "platform/console_line.h"
 #include "platform/media/ffmpeg_handles.h"
 
 namespace lumbrix {
@@ -52,10 +54,14 @@ constexpr double kAudioSlackSeconds = 0.1;
 constexpr int64_t kSilenceChunkFrames = 4096;
 // One buffer is a few thousand frames; anything near INT_MAX is a broken buffer.
 constexpr int64_t kMaxBufferFrames = int64_t{1} << 24;
+// A crash loses at most the fragment being gathered: one is cut at every key frame and
+// at least this often in between.
+constexpr double kMaxFragmentSeconds = 1.0;
 
+// The I/O context belongs to the writer's FragmentFile, not to the muxer.
 struct OutputContextDeleter {
     void operator()(AVFormatContext* context) const {
-        if (context->pb != nullptr) avio_closep(&context->pb);
+        context->pb = nullptr;
         avformat_free_context(context);
     }
 };
@@ -145,6 +151,10 @@ struct MovieWriter::Impl {
     const std::string path;
     std::atomic<MovieWriterStatus>& status;
     OutputContextPtr output;
+    FragmentFile file;
+    bool fragmentHasMedia = false;
+    double fragmentStartSeconds = 0.0;
+    std::atomic<int64_t> framesAccepted{0};
     std::optional<VideoInput> video;
     std::vector<std::unique_ptr<AudioInput>> audio;
     std::vector<InputSlot> inputs;
@@ -188,6 +198,12 @@ struct MovieWriter::Impl {
         context.width = input.widthPx;
         context.height = input.heightPx;
         context.pix_fmt = AV_PIX_FMT_YUV420P;
+        // What the GPU conversion produces: BT.709 in video range. Tagged, so players
+        // do not guess BT.601 for the smaller sizes.
+        context.color_primaries = AVCOL_PRI_BT709;
+        context.color_trc = AVCOL_TRC_BT709;
+        context.colorspace = AVCOL_SPC_BT709;
+        context.color_range = AVCOL_RANGE_MPEG;
         context.time_base = kVideoTimeBase;
         context.framerate = AVRational{settings.framesPerSecond, 1};
         context.bit_rate = settings.averageBitRate;
@@ -271,16 +287,28 @@ struct MovieWriter::Impl {
         packet.reset(av_packet_alloc());
         if (!packet) return writerError(encoderSetupFailed, "Cannot set up the encoders", AVERROR(ENOMEM));
 
-        // Only the local file protocol: a path must never turn into a network address or a pipe.
+        // A plain file of ours, never a protocol an FFmpeg URL could name.
+        if (auto error = file.open(path)) return error;
+        output->pb = file.context();
+        output->flags |= AVFMT_FLAG_CUSTOM_IO;
+        // Fragmented while recording, so the file on disk always plays up to its last
+        // whole fragment; a clean finish rewrites it as a regular movie.
         DictionaryOwner options;
-        av_dict_set(&options.dictionary, "protocol_whitelist", "file", 0);
-        const std::string url = "file:" + path;
-        if (int result = avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &options.dictionary); result < 0)
-            return fileError(result, "Cannot create " + path);
-        int result = avformat_write_header(output.get(), nullptr);
+        av_dict_set(&options.dictionary, "movflags", "frag_custom+empty_moov+default_base_moof", 0);
+        int result = avformat_write_header(output.get(), &options.dictionary);
         if (result >= 0 && output->pb->error < 0) result = output->pb->error;
         if (result < 0) return fileError(result, "Cannot write " + path);
-        return std::nullopt;
+        return file.commit();
+    }
+
+    // The media gathered since the last cut goes to the file as one fragment.
+    std::optional<Error> cutFragment() {
+        if (!fragmentHasMedia) return std::nullopt;
+        int result = av_write_frame(output.get(), nullptr);
+        if (result >= 0 && output->pb->error < 0) result = output->pb->error;
+        if (result < 0) return fileError(result, "Cannot write " + path);
+        fragmentHasMedia = false;
+        return file.commit();
     }
 
     // ---- The worker ----
@@ -296,10 +324,24 @@ struct MovieWriter::Impl {
                     durations->erase(durations->begin(), std::next(found));
                 }
             }
+            if (durations != nullptr) {
+                const double seconds = static_cast<double>(packet->pts) * av_q2d(encoder.time_base);
+                if ((packet->flags & AV_PKT_FLAG_KEY) || seconds - fragmentStartSeconds >= kMaxFragmentSeconds) {
+                    if (auto error = cutFragment()) {
+                        av_packet_unref(packet.get());
+                        return error;
+                    }
+                    fragmentStartSeconds = seconds;
+                }
+            }
             packet->stream_index = stream.index;
             av_packet_rescale_ts(packet.get(), encoder.time_base, stream.time_base);
-            result = av_interleaved_write_frame(output.get(), packet.get());
+            // Straight to the muxer: it keeps each track's samples until the next cut,
+            // so holding packets back for interleaving would only delay them reaching
+            // the disk.
+            result = av_write_frame(output.get(), packet.get());
             av_packet_unref(packet.get());
+            fragmentHasMedia = true;
             // The muxer buffers; a full disk may only show in the I/O context's sticky error.
             if (result >= 0 && output->pb->error < 0) result = output->pb->error;
             if (result < 0) return fileError(result, "Cannot write " + path);
@@ -453,9 +495,13 @@ struct MovieWriter::Impl {
         if (!input.started) {
             input.started = true;
             const double start = timed ? std::max(seconds, 0.0) : 0.0;
-            input.nextPts = std::llround(start * kAudioRate);
+            input.nextPts = 0;
             input.endSeconds = start;
             if (timed && seconds < 0.0) skip = std::llround(-seconds * rate);
+            // A fragmented movie has no edit list to say that a track starts late, so
+            // a sound that starts after the picture is led in with silence instead.
+            if (start > 0.0)
+                if (auto error = pushSilence(input, std::llround(start * rate), rate)) return error;
         } else if (timed) {
             const double gap = seconds - input.endSeconds;
             if (gap > kAudioSlackSeconds) {
@@ -513,12 +559,25 @@ struct MovieWriter::Impl {
         int result = av_write_trailer(output.get());
         if (result >= 0 && output->pb->error < 0) result = output->pb->error;
         if (result < 0) return fileError(result, "Cannot write " + path);
-        if (result = avio_closep(&output->pb); result < 0) return fileError(result, "Cannot write " + path);
+        if (auto error = file.commit()) return error;
+        const bool regular = file.isRegular();
+        closeFile();
+        // The fragmented file is a whole movie already; a conversion that fails (the
+        // disk too full for a second copy) leaves it as it is.
+        if (regular) {
+            if (auto error = convertToRegularMovie(path))
+                printConsoleLine("MovieWriter: kept the fragmented movie: " + error->description);
+        }
         return std::nullopt;
     }
 
+    void closeFile() {
+        output->pb = nullptr;
+        file.close();
+    }
+
     void end(MovieWriterStatus outcome, std::optional<Error> error) {
-        if (output->pb != nullptr) avio_closep(&output->pb);
+        closeFile();
         std::function<void()> done;
         {
             std::lock_guard lock(mutex);
@@ -642,9 +701,8 @@ bool MovieWriter::startWriting() {
     Impl& impl = *impl_;
     if (status_.load() != MovieWriterStatus::unknown) return false;
     if (auto error = impl.open()) {
-        const bool fileOpened = impl.output->pb != nullptr;
-        if (fileOpened) {
-            avio_closep(&impl.output->pb);
+        if (impl.file.isOpen()) {
+            impl.closeFile();
             removeRegularFile(path_);
         }
         std::lock_guard lock(impl.mutex);
@@ -681,6 +739,7 @@ bool MovieWriter::appendVideo(int input, MovieVideoFrame frame) {
         bytes != i420Bytes(video->settings.widthPx, video->settings.heightPx))
         return false;
     video->queue.push_back(std::move(frame));
+    impl.framesAccepted.fetch_add(1);
     impl.wake.notify_one();
     return true;
 }
@@ -709,6 +768,12 @@ void MovieWriter::markInputFinished(int input) {
 
 void MovieWriter::cancelWriting() {
     Impl& impl = *impl_;
+    // Once a picture is in, the movie is the user's: it is finished and kept, never removed.
+    if (impl.framesAccepted.load() > 0 && status_.load() == MovieWriterStatus::writing) {
+        finishWriting({});
+        if (impl.worker.joinable() && impl.worker.get_id() != std::this_thread::get_id()) impl.worker.join();
+        return;
+    }
     {
         std::lock_guard lock(impl.mutex);
         if (status_.load() == MovieWriterStatus::unknown) {
@@ -722,7 +787,7 @@ void MovieWriter::cancelWriting() {
     if (impl.worker.joinable()) impl.worker.join();
     // The worker may have finished on its own just before it saw the request.
     if (status_.load() != MovieWriterStatus::writing) return;
-    avio_closep(&impl.output->pb);
+    impl.closeFile();
     removeRegularFile(path_);
     std::function<void()> done;
     {

@@ -5,6 +5,11 @@
 // thread encodes (libx264, FFmpeg's AAC encoder) and muxes. Finishing ends on that
 // worker.
 //
+// While writing, the file is a fragmented MP4 that reaches the disk a whole fragment at
+// a time (one at every key frame, and at least every second), so a crash or a full disk
+// leaves a movie that plays up to its last fragment. A clean finish rewrites it as a
+// regular MP4. The picture is tagged BT.709, video range.
+//
 // Threads: create, add inputs, startWriting, markInputFinished, cancelWriting and
 // finishWriting from one controlling thread (the GUI's); appends and the read-only
 // queries from any thread.
@@ -56,7 +61,7 @@ public:
     // Prepares a writer for `path`; nothing is written before startWriting. Fails
     // (with the system's error text) only when the muxer cannot be set up.
     static Expected<std::unique_ptr<MovieWriter>, Error> create(const std::string& path);
-    ~MovieWriter();  // cancels a writer that was not finished, stops the worker
+    ~MovieWriter();  // a writer still writing is cancelled (see cancelWriting); stops the worker
     MovieWriter(const MovieWriter&) = delete;
     MovieWriter& operator=(const MovieWriter&) = delete;
 
@@ -85,7 +90,9 @@ public:
 
     // No more media for that input.
     void markInputFinished(int input);
-    // Stops writing at once and removes the unfinished file; status cancelled.
+    // Before the first picture: stops writing at once and removes the unfinished file;
+    // status cancelled. After it the movie is kept: this finishes it as finishWriting
+    // does and returns once it is finished.
     void cancelWriting();
     // Encodes what is queued, flushes the encoders, writes the trailer and closes the
     // file; then status is completed (or failed, with error()) and `completion` runs

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cmath>
@@ -188,6 +190,45 @@ Tone measureTone(const std::string& path, int audioTrack) {
     return tone;
 }
 
+// The level of the first sound track between two times, both channels together.
+double rmsBetween(const std::string& path, double fromSeconds, double toSeconds) {
+    const std::string samples = test::commandOutput("ffmpeg -v error -i '" + path + "' -map 0:a:0 -af atrim=" +
+                                                    std::to_string(fromSeconds) + ":" + std::to_string(toSeconds) +
+                                                    " -f f32le -ac 2 -ar 48000 - 2>/dev/null");
+    std::vector<float> values(samples.size() / sizeof(float));
+    std::memcpy(values.data(), samples.data(), values.size() * sizeof(float));
+    double sum = 0.0;
+    for (float value : values) sum += static_cast<double>(value) * value;
+    return values.empty() ? -1.0 : std::sqrt(sum / static_cast<double>(values.size()));
+}
+
+// What a full decode reports: empty for a movie that plays to its end without a fault.
+std::string decodeErrors(const std::string& path) {
+    return test::commandOutput("ffmpeg -v error -i '" + path + "' -f null - 2>&1");
+}
+
+// The top-level box types of an MP4 file, in order.
+std::vector<std::string> topLevelBoxes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> boxes;
+    uint64_t at = 0;
+    for (;;) {
+        unsigned char head[16];
+        in.seekg(static_cast<std::streamoff>(at));
+        if (!in.read(reinterpret_cast<char*>(head), 8)) break;
+        uint64_t size = (uint64_t{head[0]} << 24) | (uint64_t{head[1]} << 16) | (uint64_t{head[2]} << 8) | head[3];
+        if (size == 1) {
+            if (!in.read(reinterpret_cast<char*>(head + 8), 8)) break;
+            size = 0;
+            for (int i = 8; i < 16; ++i) size = (size << 8) | head[i];
+        }
+        boxes.emplace_back(reinterpret_cast<char*>(head + 4), 4);
+        if (size < 8) break;
+        at += size;
+    }
+    return boxes;
+}
+
 MovieVideoSettings smallVideo() {
     MovieVideoSettings settings;
     settings.widthPx = kWidth;
@@ -261,6 +302,13 @@ TEST(MovieWriterFile, PictureAndTwoSoundTracksEndUpInOneMp4) {
     ASSERT_EQ(movie.streams.size(), 3u);
     const std::string& picture = movie.streams[0];
     EXPECT_EQ(field(picture, "codec_name"), "h264");
+    for (const char* key : {"color_space", "color_transfer", "color_primaries"}) EXPECT_EQ(field(picture, key), "bt709") << key;
+    EXPECT_EQ(field(picture, "color_range"), "tv");
+    // A clean finish leaves a regular movie: one index, no fragments.
+    const std::vector<std::string> boxes = topLevelBoxes(path);
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moov"), 1);
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moof"), 0);
+    EXPECT_EQ(folder.list().size(), 1u);
     EXPECT_EQ(field(picture, "profile"), "High");
     EXPECT_EQ(field(picture, "width"), "320");
     EXPECT_EQ(field(picture, "height"), "240");
@@ -377,10 +425,14 @@ TEST(MovieWriterFile, SoundGapBecomesSilenceAndLateStartIsKept) {
     ASSERT_TRUE(completion.wait());
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed) << failureText(*writer);
 
+    // The late start is silence from zero on, so the sound keeps its place in time.
     const Probe movie = probe(path);
     ASSERT_EQ(movie.streams.size(), 1u);
-    EXPECT_NEAR(number(movie.streams[0], "start_time"), 0.5, 0.03);
-    EXPECT_NEAR(number(movie.streams[0], "duration"), 2.1, 0.05);
+    EXPECT_NEAR(number(movie.streams[0], "start_time") + number(movie.streams[0], "duration"), 2.6, 0.05);
+    EXPECT_LT(rmsBetween(path, 0.0, 0.45), 0.001);
+    EXPECT_GT(rmsBetween(path, 0.55, 0.95), 0.2);
+    EXPECT_LT(rmsBetween(path, 1.05, 1.95), 0.001);
+    EXPECT_GT(rmsBetween(path, 2.05, 2.45), 0.2);
 }
 
 // ---- Inputs and their queues ----
@@ -485,46 +537,53 @@ TEST(MovieWriterInputs, FinishBeforeStartCompletesAtOnce) {
 
 // ---- Cancelling and failing ----
 
-TEST(MovieWriterEnd, CancelRemovesTheFile) {
-    TempFolder folder;
-    ASSERT_TRUE(folder.ok());
-    const std::string path = folder.file("cancelled.mp4");
-    auto writer = makeWriter(path);
-    ASSERT_TRUE(writer);
-    const int video = writer->addVideoInput(smallVideo());
-    const int sound = writer->addAudioInput();
-    ASSERT_TRUE(writer->startWriting()) << failureText(*writer);
-    EXPECT_TRUE(fs::exists(path));
-    for (int i = 0; i < 10; ++i) {
-        ASSERT_TRUE(appendSoon([&] {
-            return writer->appendVideo(video, gradientFrame(kWidth, kHeight, i, MediaTime{i * 20, 600}));
-        }));
-        ASSERT_TRUE(appendSoon([&] { return writer->appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600)); }));
-    }
-    writer->cancelWriting();
-    EXPECT_EQ(writer->status(), MovieWriterStatus::cancelled);
-    EXPECT_FALSE(fs::exists(path));
-    EXPECT_FALSE(writer->error());
-    EXPECT_FALSE(writer->isReadyForMoreMediaData(video));
-    EXPECT_FALSE(writer->appendVideo(video, gradientFrame(kWidth, kHeight, 11, MediaTime{220, 600})));
-    Completion completion;
-    writer->finishWriting(completion.callback());
-    EXPECT_EQ(completion.count(), 1);
-    EXPECT_EQ(writer->status(), MovieWriterStatus::cancelled);
-}
-
-TEST(MovieWriterEnd, DroppingAWriterThatIsStillWritingCancelsIt) {
-    TempFolder folder;
-    ASSERT_TRUE(folder.ok());
-    const std::string path = folder.file("dropped.mp4");
-    {
+// Cancelling or dropping a writer only ever removes a movie without a picture in it;
+// once frames are in, the movie is finished and kept.
+TEST(MovieWriterEnd, CancelAndDropKeepAMovieThatHasFrames) {
+    struct Case {
+        const char* name;
+        int frames;
+        bool drop;  // the writer goes away instead of being cancelled
+    };
+    const Case cases[] = {{"cancel-empty", 0, false}, {"cancel-ten", 10, false}, {"drop-empty", 0, true}, {"drop-one", 1, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        ASSERT_TRUE(folder.ok());
+        const std::string path = folder.file(std::string(c.name) + ".mp4");
         auto writer = makeWriter(path);
         ASSERT_TRUE(writer);
         const int video = writer->addVideoInput(smallVideo());
+        const int sound = writer->addAudioInput();
         ASSERT_TRUE(writer->startWriting()) << failureText(*writer);
-        EXPECT_TRUE(writer->appendVideo(video, gradientFrame(kWidth, kHeight, 0, MediaTime{0, 600})));
+        EXPECT_TRUE(fs::exists(path));
+        for (int i = 0; i < c.frames; ++i) {
+            ASSERT_TRUE(appendSoon([&] {
+                return writer->appendVideo(video, gradientFrame(kWidth, kHeight, i, MediaTime{i * 20, 600}));
+            }));
+            ASSERT_TRUE(appendSoon([&] { return writer->appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600)); }));
+        }
+        if (c.drop) {
+            writer.reset();
+        } else {
+            writer->cancelWriting();
+            EXPECT_EQ(writer->status(), c.frames > 0 ? MovieWriterStatus::completed : MovieWriterStatus::cancelled);
+            EXPECT_FALSE(writer->error());
+            EXPECT_FALSE(writer->isReadyForMoreMediaData(video));
+            EXPECT_FALSE(writer->appendVideo(video, gradientFrame(kWidth, kHeight, 11, MediaTime{220, 600})));
+            Completion completion;
+            writer->finishWriting(completion.callback());
+            EXPECT_EQ(completion.count(), 1);
+        }
+        if (c.frames == 0) {
+            EXPECT_TRUE(folder.list().empty());
+            continue;
+        }
+        ASSERT_TRUE(fs::exists(path));
+        EXPECT_EQ(decodeErrors(path), "");
+        EXPECT_EQ(field(probe(path).streams.at(0), "nb_frames"), std::to_string(c.frames));
+        EXPECT_EQ(folder.list().size(), 1u) << "a temporary file was left beside the movie";
     }
-    EXPECT_TRUE(folder.list().empty());
 }
 
 TEST(MovieWriterEnd, CompletionMayReleaseTheWriter) {
@@ -620,18 +679,43 @@ TEST(MovieWriterEnd, FullDiskFailsWithTheSystemsText) {
     EXPECT_EQ(::stat("/dev/full", &info), 0);
 }
 
+// Runs `body` in a forked child and returns its exit status (or 128 + the signal that
+// ended it). Limits and kills then touch only the child.
+int inChild(const std::function<int()>& body, std::function<void(pid_t)> whileRunning = {}) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(body());
+    if (whileRunning) whileRunning(child);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Noise compresses badly: files grow fast and fragments are large.
+MovieVideoFrame noiseFrame(int index, MediaTime time) {
+    MovieVideoFrame frame = gradientFrame(kWidth, kHeight, index, time);
+    for (size_t at = 0; at < frame.planes.size(); ++at)
+        frame.planes[at] = static_cast<uint8_t>((at * 2654435761u + static_cast<size_t>(index) * 97) >> 13);
+    return frame;
+}
+
+// The last presentation time of a track kind ("v" or "a") a decoder reaches.
+double lastPacketSeconds(const std::string& path, const char* kind) {
+    const std::string out = test::commandOutput(std::string("ffprobe -v error -select_streams ") + kind +
+                                                " -show_entries packet=pts_time -of csv=p=0 '" + path + "' | tail -n 1");
+    return out.empty() ? -1.0 : std::stod(out);
+}
+
 // A write that fails while the worker runs; a file size limit stands in for a disk that
-// fills up. The limit would bind the whole test program, so this runs in a child of it.
-TEST(MovieWriterEnd, WriteFailureWhileWritingEndsTheMovie) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+// fills up. What was written before the failure still plays.
+TEST(MovieWriterEnd, WriteFailureWhileWritingKeepsWhatWasWritten) {
     TempFolder folder;
     ASSERT_TRUE(folder.ok());
     const std::string path = folder.file("limited.mp4");
-    // The exit code says which step went wrong; the writer is gone before the exit, so
-    // its worker is joined.
-    const auto writeUntilRefused = [&]() -> int {
+    // The exit code says which step went wrong.
+    const int status = inChild([&]() -> int {
         ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{64 * 1024, 64 * 1024};
+        const rlimit limit{1024 * 1024, 1024 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         auto created = MovieWriter::create(path);
         if (!created) return 2;
@@ -639,16 +723,15 @@ TEST(MovieWriterEnd, WriteFailureWhileWritingEndsTheMovie) {
         const int video = writer.addVideoInput(smallVideo());
         const int sound = writer.addAudioInput();
         if (!writer.startWriting()) return 3;
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
         for (int i = 0; writer.status() == MovieWriterStatus::writing; ++i) {
             if (std::chrono::steady_clock::now() > deadline) return 4;
-            // Noise compresses badly, so the limit comes within a few frames.
-            MovieVideoFrame frame = gradientFrame(kWidth, kHeight, i, MediaTime{i * 20, 600});
-            for (size_t at = 0; at < frame.planes.size(); ++at)
-                frame.planes[at] = static_cast<uint8_t>((at * 2654435761u + static_cast<size_t>(i) * 97) >> 13);
+            const MovieVideoFrame frame = noiseFrame(i, MediaTime{i * 20, 600});
             while (!writer.appendVideo(video, frame) && writer.status() == MovieWriterStatus::writing)
                 std::this_thread::sleep_for(1ms);
-            writer.appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600));
+            while (!writer.appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600)) &&
+                   writer.status() == MovieWriterStatus::writing)
+                std::this_thread::sleep_for(1ms);
         }
         const std::optional<Error> error = writer.error();
         if (writer.status() != MovieWriterStatus::failed || !error) return 5;
@@ -661,8 +744,46 @@ TEST(MovieWriterEnd, WriteFailureWhileWritingEndsTheMovie) {
         writer.finishWriting(completion.callback());
         if (completion.count() != 1) return 8;
         return 0;
-    };
-    EXPECT_EXIT(std::exit(writeUntilRefused()), testing::ExitedWithCode(0), "");
+    });
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(decodeErrors(path), "");
+    EXPECT_GT(lastPacketSeconds(path, "v"), 0.9);
+    EXPECT_GT(lastPacketSeconds(path, "a"), 0.9);
+}
+
+// A recorder killed outright: the file on disk plays, picture and sound, up to within
+// a couple of seconds of the kill, whichever moment it comes.
+TEST(MovieWriterEnd, KilledRecorderLeavesAPlayableMovie) {
+    for (const double killAfterSeconds : {3.1, 4.4}) {
+        SCOPED_TRACE(killAfterSeconds);
+        TempFolder folder;
+        ASSERT_TRUE(folder.ok());
+        const std::string path = folder.file("killed.mov");
+        const int status = inChild(
+            [&]() -> int {
+                auto created = MovieWriter::create(path);
+                if (!created) return 2;
+                MovieWriter& writer = *created.value();
+                const int video = writer.addVideoInput(smallVideo());
+                const int sound = writer.addAudioInput();
+                if (!writer.startWriting()) return 3;
+                // As the viewer records: frames and sound on the wall clock, as they come.
+                const auto start = std::chrono::steady_clock::now();
+                for (int i = 0;; ++i) {
+                    std::this_thread::sleep_until(start + i * std::chrono::microseconds(1000000 / kFps));
+                    writer.appendVideo(video, noiseFrame(i, MediaTime{i * 20, 600}));
+                    writer.appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600));
+                }
+            },
+            [&](pid_t child) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(killAfterSeconds));
+                ::kill(child, SIGKILL);
+            });
+        ASSERT_EQ(status, 128 + SIGKILL);
+        EXPECT_EQ(decodeErrors(path), "");
+        EXPECT_GE(lastPacketSeconds(path, "v"), killAfterSeconds - 2.5);
+        EXPECT_GE(lastPacketSeconds(path, "a"), killAfterSeconds - 2.5);
+    }
 }
 
 // Not a check: how fast full-HD pictures go through the ultrafast preset on this machine.
