@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -154,6 +155,102 @@ TEST(AtomicFile, FailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
     expectPosixError(error, EFBIG, path);
     EXPECT_EQ(readFileBytes(path), bytesOf("old"));
     EXPECT_EQ(folder.list(), std::vector<std::string>{"shot.png"});
+}
+
+}  // namespace
+}  // namespace lumbrix
+
+namespace lumbrix {
+namespace {
+
+// A capture target that is not a regular file stays as it is, whatever leads to it;
+// renaming over it used to swap a device node, a pipe or a link for a picture.
+TEST(AtomicFile, TargetsThatAreNotRegularFilesAreLeftAloneWithTheReason) {
+    TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string fifo = folder.file("pipe.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folderTarget = folder.file("folder.png");
+    ASSERT_TRUE(fs::create_directory(folderTarget));
+    // Through a link, so that a regression replaces the link and never /dev/null itself.
+    const std::string device = folder.file("null.png");
+    fs::create_symlink("/dev/null", device);
+    const std::string toFifo = folder.file("to-pipe.png");
+    fs::create_symlink("pipe.png", toFifo);
+    const std::string loop = folder.file("loop.png");
+    fs::create_symlink("loop.png", loop);
+
+    const struct {
+        std::string path;
+        int code;
+        std::string reason;
+    } cases[] = {
+        {fifo, EINVAL, "Not a regular file (a named pipe)"},
+        {toFifo, EINVAL, "Not a regular file (a named pipe)"},
+        {device, EINVAL, "Not a regular file (a character device)"},
+        {folderTarget, EISDIR, "Is a directory"},
+        {loop, ELOOP, "Too many levels of symbolic links"},
+    };
+    const auto before = folder.list();
+    for (const auto& c : cases) {
+        const auto checked = checkCaptureTarget(c.path);
+        ASSERT_TRUE(checked) << c.path;
+        EXPECT_EQ(*checked, Error(kPosixErrorDomain, c.code, "Cannot write " + c.path + ": " + c.reason));
+        EXPECT_EQ(writeFileAtomically(c.path, bytesOf("png")), checked);
+    }
+    EXPECT_EQ(folder.list(), before);
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(device)));
+    EXPECT_EQ(fs::read_symlink(device), "/dev/null");
+    EXPECT_TRUE(fs::is_directory(folderTarget));
+}
+
+TEST(AtomicFile, ALinkIsFollowedAndStaysALink) {
+    TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    ASSERT_TRUE(fs::create_directory(folder.file("shots")));
+    const std::string target = folder.file("shots/real.png");
+    writePlain(target, "old picture");
+    const std::string relative = folder.file("relative.png");
+    fs::create_symlink("shots/real.png", relative);
+    const std::string chain = folder.file("chain.png");
+    fs::create_symlink(relative, chain);
+    const std::string dangling = folder.file("dangling.png");
+    fs::create_symlink("shots/new.png", dangling);
+
+    const struct {
+        std::string link;
+        std::string lands;
+        std::string bytes;
+    } cases[] = {
+        {relative, target, "first"},
+        {chain, target, "second"},
+        {dangling, folder.file("shots/new.png"), "made"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(checkCaptureTarget(c.link)) << c.link;
+        const auto error = writeFileAtomically(c.link, bytesOf(c.bytes));
+        EXPECT_FALSE(error) << error->description;
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(c.link))) << c.link;
+        EXPECT_EQ(readFileBytes(c.lands), bytesOf(c.bytes)) << c.link;
+    }
+    // The temporary file went beside the target, so nothing is left in either folder.
+    EXPECT_EQ(folder.list(), (std::vector<std::string>{"chain.png", "dangling.png", "relative.png", "shots"}));
+    std::vector<std::string> shots;
+    for (const auto& entry : fs::directory_iterator(folder.file("shots"))) shots.push_back(entry.path().filename());
+    std::sort(shots.begin(), shots.end());
+    EXPECT_EQ(shots, (std::vector<std::string>{"new.png", "real.png"}));
+}
+
+TEST(AtomicFile, ANewOrRegularTargetPassesTheCheck) {
+    TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    writePlain(folder.file("old.png"), "x");
+    EXPECT_FALSE(checkCaptureTarget(folder.file("old.png")));
+    EXPECT_FALSE(checkCaptureTarget(folder.file("new.png")));
+    // A missing folder is for the write itself to report.
+    EXPECT_FALSE(checkCaptureTarget(folder.file("missing/new.png")));
+    EXPECT_EQ(folder.list(), std::vector<std::string>{"old.png"});
 }
 
 }  // namespace
