@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/render/partial_movie.h"
 #include "tools/render/render_job.h"
 #include "tools/render/render_options.h"
 
@@ -18,5 +19,6 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    installStopSignals();
     return runRenderJob(options.value());
 }

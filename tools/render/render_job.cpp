@@ -3,8 +3,10 @@
 #include <epoxy/gl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -23,6 +25,7 @@
 #include "sources/ndi_receiver.h"
 #include "sources/ndi_texture_source.h"
 #include "sources/offline_video_reader.h"
+#include "tools/render/partial_movie.h"
 #include "tools/render/render_scene.h"
 
 namespace lumbrix::render_tool {
@@ -134,6 +137,17 @@ std::string readFile(const std::string& path, bool& ok) {
 }  // namespace
 
 int runRenderJob(const RenderOptions& options) {
+    // The movie's place first: a target that cannot take a movie fails before any work.
+    std::optional<MovieTarget> movieTarget;
+    if (!options.out.empty()) {
+        std::string refusal;
+        movieTarget = movieTargetFor(options.out, &refusal);
+        if (!movieTarget) {
+            problem(refusal);
+            return 1;
+        }
+    }
+
     // Scene.
     auto model = loadModel(options.model);
     if (!model) {
@@ -240,7 +254,7 @@ int runRenderJob(const RenderOptions& options) {
         ndi->startDiscovery();
         const auto deadline = Clock::now() + std::chrono::seconds(10);
         int index = -1;
-        while (index < 0 && Clock::now() < deadline) {
+        while (index < 0 && Clock::now() < deadline && stopSignal() == 0) {
             queue->drain();
             const auto& names = ndi->sources();
             for (size_t i = 0; i < names.size(); ++i) {
@@ -248,6 +262,10 @@ int runRenderJob(const RenderOptions& options) {
             }
             if (index < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (ndi->runtimeStatus() == NDIRuntimeStatus::missing) break;
+        }
+        if (stopSignal() != 0) {
+            ndi->shutdown();
+            return 128 + stopSignal();
         }
         if (index < 0) {
             problem(ndi->runtimeStatus() == NDIRuntimeStatus::missing ? ndi->runtimeProblem()
@@ -259,7 +277,7 @@ int runRenderJob(const RenderOptions& options) {
         // Positions in the published names match the runtime's list unless an unnamed
         // sender comes before this one; senders without a name cannot be asked for anyway.
         ndi->connect(index);
-        while (!ndi->latestFrame() && Clock::now() < deadline + std::chrono::seconds(10)) {
+        while (!ndi->latestFrame() && Clock::now() < deadline + std::chrono::seconds(10) && stopSignal() == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (!ndi->latestFrame()) {
@@ -276,8 +294,8 @@ int runRenderJob(const RenderOptions& options) {
     std::unique_ptr<YuvReadback> readback;
     const int movieWidth = options.widthPx - options.widthPx % 2;
     const int movieHeight = options.heightPx - options.heightPx % 2;
-    if (!options.out.empty()) {
-        auto made = MovieWriter::create(options.out);
+    if (movieTarget) {
+        auto made = MovieWriter::create(movieTarget->partialPath);
         if (!made) {
             problem(options.out + ": " + made.error().description);
             return 1;
@@ -328,7 +346,7 @@ int runRenderJob(const RenderOptions& options) {
         }
     };
     Progress progress(options.frames);
-    for (int64_t i = 0; i < options.frames && !failed; ++i) {
+    for (int64_t i = 0; i < options.frames && !failed && stopSignal() == 0; ++i) {
         const double time = options.startSeconds + static_cast<double>(i) / options.fps;
         if (video && !video->showAt(time)) {
             problem("cannot decode " + options.source + " at " + std::to_string(time) + " s");
@@ -354,31 +372,54 @@ int runRenderJob(const RenderOptions& options) {
         }
         progress.update(i + 1);
     }
+    const int interruption = stopSignal();
     if (writer) {
         glFinish();
         while (readback->inFlight() > 0 && !failed) {
             readback->collect(append);
             if (readback->inFlight() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        writer->finishWriting([&] {
-            std::lock_guard lock(mutex);
-            finished = true;
-            done.notify_all();
-        });
-        std::unique_lock lock(mutex);
-        done.wait(lock, [&] { return finished; });
-        if (writer->status() != MovieWriterStatus::completed) {
+        if (written == 0) {
+            // Nothing worth keeping: the empty partial movie goes.
+            writer->cancelWriting();
+        } else {
+            std::mutex mutex;
+            std::condition_variable done;
+            bool finished = false;
+            writer->finishWriting([&] {
+                std::lock_guard lock(mutex);
+                finished = true;
+                done.notify_all();
+            });
+            std::unique_lock lock(mutex);
+            done.wait(lock, [&] { return finished; });
+        }
+        const bool whole = !failed && interruption == 0 && written == options.frames;
+        if (writer->status() == MovieWriterStatus::failed) {
             problem(options.out + ": " + (writer->error() ? writer->error()->description : std::string("not finished")));
             failed = true;
-        } else if (written != options.frames) {
-            problem(std::to_string(written) + " of " + std::to_string(options.frames) + " frames written");
+        } else if (whole && writer->status() == MovieWriterStatus::completed) {
+            if (std::rename(movieTarget->partialPath.c_str(), movieTarget->finalPath.c_str()) != 0) {
+                problem(options.out + ": " + std::strerror(errno));
+                failed = true;
+            }
+        } else if (whole) {
+            problem(options.out + ": not finished");
+            failed = true;
+        }
+        if (!whole || failed) {
+            if (interruption != 0)
+                problem(std::string("stopped by SIG") + sigabbrev_np(interruption) + " after " + std::to_string(written) +
+                        " of " + std::to_string(options.frames) + " frames");
+            else if (written != options.frames)
+                problem(std::to_string(written) + " of " + std::to_string(options.frames) + " frames written");
+            if (written > 0 && ::access(movieTarget->partialPath.c_str(), F_OK) == 0)
+                problem("the partial movie is at " + movieTarget->partialPath + "; " + options.out +
+                        " was left as it was");
             failed = true;
         }
     }
-    if (!options.screenshot.empty() && !failed) {
+    if (!options.screenshot.empty() && !failed && interruption == 0) {
         glFinish();
         if (auto error = RenderCapture::saveTexture({renderer.captureTexture(), options.widthPx, options.heightPx, GL_RGBA8},
                                                     options.screenshot)) {
@@ -388,6 +429,7 @@ int runRenderJob(const RenderOptions& options) {
     }
     if (ndi) ndi->shutdown();
     queue->drain();
+    if (interruption != 0) return 128 + interruption;
     return failed ? 1 : 0;
 }
 
