@@ -39,8 +39,8 @@ public:
     // loaded picture is kept and an unchanged bad file is not read again.
     uint64_t decodeAttempts() const { return decodeAttempts_; }
     // Why the last `texture` call gave 0, for people ("No such file or directory",
-    // "Not a regular file (a named pipe)", "not a picture: Invalid data found when
-    // processing input", ...); empty before the first call and once the picture is shown.
+    // "Not a regular file (a named pipe)", "the picture cannot be decoded", ...); empty
+    // before the first call and once the picture is shown.
     const std::string& error() const { return error_; }
 
 private:

@@ -4,6 +4,7 @@
 
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 
 extern "C" {
@@ -13,10 +14,10 @@ extern "C" {
 }
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -589,6 +590,50 @@ TEST_F(ImageTextureSourceTest, DirectoriesEmptyFilesAndNonPicturesGiveNothing) {
     ImageTextureSource videoSource(video);
     EXPECT_EQ(videoSource.texture(), 0u);
     EXPECT_EQ(videoSource.decodeAttempts(), 1u);
+}
+
+// What the source says when it shows nothing: lumbrix-render and the viewer pass it on.
+TEST_F(ImageTextureSourceTest, EachFailureSaysWhyAndASuccessClearsIt) {
+    const std::string fifo = file("pipe.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = file("folder.png");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string empty = file("empty.png");
+    writeFile(empty, {});
+    const std::string text = file("notes.png");
+    const std::string words = "not a picture at all, just some words\n";
+    writeFile(text, Bytes(words.begin(), words.end()));
+
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {fifo, "Not a regular file (a named pipe)"},
+        {"/dev/zero", "Not a regular file (a character device)"},
+        {folder, "Is a directory"},
+        {file("missing.png"), "No such file or directory"},
+        {empty, "The file is empty"},
+        {text, "the picture cannot be decoded"},
+    };
+    for (const auto& c : cases) {
+        ImageTextureSource source(c.path);
+        EXPECT_EQ(source.error(), "");
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(source.texture(), 0u) << c.path;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << c.path;
+        EXPECT_EQ(source.error(), c.reason) << c.path;
+        // Still the same file: the reason stays without another attempt.
+        EXPECT_EQ(source.texture(), 0u);
+        EXPECT_FALSE(source.error().empty());
+    }
+
+    const std::string later = file("later.png");
+    ImageTextureSource source(later);
+    EXPECT_EQ(source.texture(), 0u);
+    EXPECT_EQ(source.error(), "No such file or directory");
+    writeFile(later, sixPixelPng());
+    EXPECT_NE(source.texture(), 0u);
+    EXPECT_EQ(source.error(), "");
 }
 
 TEST_F(ImageTextureSourceTest, ZeroAndOversizedPicturesGiveNothing) {

@@ -4,9 +4,11 @@
 #include "sources/offline_video_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -370,6 +372,30 @@ TEST_F(OfflineReaderTest, RefusesWhatItCannotRead) {
     const auto sound = OfflineVideoReader::open(audioOnly);
     ASSERT_FALSE(sound);
     EXPECT_EQ(sound.error(), "no video stream");
+}
+
+// FFmpeg's own open would wait for a pipe's writer; these are refused before it runs.
+TEST_F(OfflineReaderTest, PathsThatAreNoFileAreRefusedAtOnce) {
+    test::TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string fifo = folder.file("pipe.mp4");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        std::string error;
+    } cases[] = {
+        {fifo, "cannot open the file: Not a regular file (a named pipe)"},
+        {"/dev/zero", "cannot open the file: Not a regular file (a character device)"},
+        {folder.path().string(), "cannot open the file: Is a directory"},
+        {folder.file("missing.mp4"), "cannot open the file: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        const auto opened = OfflineVideoReader::open(c.path);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << c.path;
+        ASSERT_FALSE(opened) << c.path;
+        EXPECT_EQ(opened.error(), c.error);
+    }
 }
 
 }  // namespace
