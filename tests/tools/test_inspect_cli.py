@@ -9,6 +9,7 @@ import tempfile
 import unittest
 
 import cli_test_files
+import special_paths
 
 ARGS = cli_test_files.Arguments(sys.argv, "build/bin/lumbrix-inspect")
 INSPECT = ARGS.program
@@ -205,11 +206,26 @@ class CommandLine(unittest.TestCase):
             self.assertEqual((code, report["kind"]), (1, "unsupported"), name)
 
     def test_fbx_failures(self):
-        code, report, _ = run_json(self.write("empty.fbx", b""))
-        self.assertEqual((code, report), (1, {"ok": False, "kind": "read", "messages": ["Failed to read FBX file."]}))
+        empty = self.write("empty.fbx", b"")
+        code, report, _ = run_json(empty)
+        self.assertEqual((code, report), (1, {"ok": False, "kind": "read", "messages": [
+            f"Failed to read FBX file. Cannot read {empty.decode()}: The file is empty"]}))
         code, report, _ = run_json(self.write("junk.fbx", b"not a model"))
         self.assertEqual((code, report["kind"]), (1, "import"))
         self.assertEqual(len(report["messages"]), 1)
+
+    def test_paths_that_are_no_file_are_refused_at_once_with_the_reason(self):
+        sparse = special_paths.sparse(os.path.join(self.dir.name, "huge.fbx"))
+        cases = [(case + " " + ext, path, "read", [prefix + f"Cannot open {path}: {reason}"])
+                 for ext, prefix in ((".obj", ""), (".fbx", "Failed to read FBX file. "))
+                 for case, path, reason in special_paths.make(self.dir.name, ext)]
+        # Judged by its first bytes: 1.5 GB are not read to learn that.
+        cases.append(("huge non-FBX file", sparse, "import", ["Not an FBX file"]))
+        for case, path, kind, messages in cases:
+            with self.subTest(case):
+                code, out, err, seconds = special_paths.run([INSPECT, "--json", path])
+                self.assertLess(seconds, special_paths.LIMIT_SECONDS)
+                self.assertEqual((code, json.loads(out)), (1, {"ok": False, "kind": kind, "messages": messages}))
 
     def test_usage_errors(self):
         for args in ((), ("a.obj", "b.obj"), ("--bogus", "a.obj")):

@@ -7,6 +7,8 @@ import sys
 import tempfile
 import unittest
 
+import special_paths
+
 RENDER = sys.argv[1] if len(sys.argv) > 1 else "build/bin/lumbrix-render"
 DEMO = sys.argv[2] if len(sys.argv) > 2 else "demo"
 FAKE_NDI = sys.argv[3] if len(sys.argv) > 3 else ""
@@ -122,6 +124,58 @@ class Files(unittest.TestCase):
         code, _, err = run("--model", self.square, "--source", self.image + ".mp4", "--screenshot", self.path("x.png"))
         self.assertEqual(code, 1)
         self.assertIn("cannot play", err)
+
+    def test_paths_that_are_no_file_are_refused_at_once_with_the_reason(self):
+        shot = self.path("x.png")
+        for name in ("obj", "fbx", "media", "pictures"):
+            os.mkdir(self.path(name))
+        cases = []
+        for ext, prefix in ((".obj", ""), (".fbx", "Failed to read FBX file. ")):
+            for case, path, reason in special_paths.make(self.path(ext[1:]), ext):
+                cases.append((f"model {case}{ext}", ["--model", path],
+                              f"cannot load {path}:\n  {prefix}Cannot open {path}: {reason}\n"))
+                cases.append((f"venue {case}{ext}", ["--model", self.square, "--venue", path],
+                              f"cannot load venue {path}:\n  {prefix}Cannot open {path}: {reason}\n"))
+        for case, path, reason in special_paths.make(self.path("media"), ".mp4"):
+            cases.append((f"video {case}", ["--model", self.square, "--source", path],
+                          f"cannot play {path}: cannot open the file: {reason}\n"))
+        for case, path, reason in special_paths.make(self.path("pictures"), ".png"):
+            cases.append((f"image {case}", ["--model", self.square, "--image", path],
+                          f"cannot read the image {path}: {reason}\n"))
+        for label, args, message in cases:
+            with self.subTest(label):
+                code, _, err, seconds = special_paths.run([RENDER, *args, "--frames", "1", "--size", "64x36",
+                                                           "--screenshot", shot])
+                # Models and venues load before the OpenGL context starts; the rest after it.
+                limit = special_paths.LIMIT_SECONDS * (1 if label.startswith(("model", "venue")) else 3)
+                self.assertLess(seconds, limit)
+                self.assertEqual(code, 1, err)
+                self.assertIn(message, err.decode())
+        self.assertFalse(os.path.exists(shot))
+
+    def test_screenshot_targets_that_are_no_file_are_left_alone(self):
+        os.mkdir(self.path("shots"))
+        cases = [(case, path, reason) for case, path, reason in special_paths.make(self.path("shots"), ".png")
+                 if case != "missing"]
+        for case, path, reason in cases:
+            with self.subTest(case):
+                code, _, err, seconds = special_paths.run([RENDER, "--model", self.square, "--frames", "1",
+                                                           "--size", "64x36", "--screenshot", path])
+                self.assertLess(seconds, special_paths.LIMIT_SECONDS * 3)
+                self.assertEqual(code, 1, err)
+                self.assertIn(f"{path}: Cannot write {path}: {reason}", err.decode())
+        self.assertEqual(os.readlink(self.path("shots/zero.png")), "/dev/zero")
+        self.assertTrue(os.path.isdir(self.path("shots/folder.png")))
+        # A link to a picture is written through and stays a link.
+        real = self.path("shots/real.png")
+        with open(real, "wb") as f:
+            f.write(b"old")
+        link = self.path("link.png")
+        os.symlink(real, link)
+        code, _, err = run("--model", self.square, "--frames", "1", "--size", "64x36", "--screenshot", link)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(os.readlink(link), real)
+        self.assertEqual(pixels(real)[:2], (64, 36))
 
     def test_image_shows_upright_on_the_model(self):
         shot = self.path("shot.png")

@@ -11,6 +11,7 @@ import tempfile
 import unittest
 
 import cli_test_files
+import special_paths
 
 ARGS = cli_test_files.Arguments(sys.argv, "build/bin/Varnel")
 VARNEL = ARGS.program
@@ -120,6 +121,19 @@ class Scratch(unittest.TestCase):
 
 
 class Files(Scratch):
+    def test_paths_that_are_no_file_and_huge_non_fbx_files_are_answered_at_once(self):
+        folder = self.dir.name
+        cases = [(case, path, READ_FAILURE) for case, path, _ in special_paths.make(folder, ".fbx")]
+        # The header decides: neither a 1.5 GB log nor 1.5 GB of zeros is read whole.
+        not_fbx = b'{"ok":false,"error":"Not an FBX file"}\n'
+        cases += [("huge text file", special_paths.sparse(os.path.join(folder, "log.fbx")), not_fbx),
+                  ("huge hole", special_paths.sparse(os.path.join(folder, "hole.fbx"), head=b""), not_fbx)]
+        for case, path, line in cases:
+            with self.subTest(case):
+                code, out, err, seconds = special_paths.run([VARNEL, path])
+                self.assertLess(seconds, special_paths.LIMIT_SECONDS)
+                self.assertEqual((code, out, err), (1, line, b""))
+
     def test_unreadable_inputs_give_the_read_failure_line(self):
         os.mkdir(self.path("folder.fbx"))
         os.mkfifo(self.path("pipe.fbx"))
