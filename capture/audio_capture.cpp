@@ -99,6 +99,29 @@ struct AudioCapture::Session {
     int channels = 0;
     int sampleRate = 0;
     std::unique_ptr<FrameRing> ring;  // set before the device is unpaused
+    // Where the device's sample count stood on the steady clock at its latest callback:
+    // frame `anchorFrames` was heard at `anchorNanos`. Re-anchored at every callback, so a
+    // device clock that drifts from the system's never carries the drift into a
+    // recording. Written by the capture thread only, under a sequence count the reader
+    // retries on (the callback must never wait).
+    std::atomic<uint32_t> anchorSequence{0};
+    std::atomic<int64_t> anchorNanos{0};
+    std::atomic<int64_t> anchorFrames{0};
+    int64_t pushedFrames = 0;  // capture thread only
+
+    // When frame `index` was heard (steady clock ns), or 0 before the first callback.
+    int64_t heardAt(int64_t index) const {
+        for (;;) {
+            const uint32_t before = anchorSequence.load(std::memory_order_acquire);
+            const int64_t nanos = anchorNanos.load(std::memory_order_relaxed);
+            const int64_t frames = anchorFrames.load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if ((before & 1u) == 0 && anchorSequence.load(std::memory_order_relaxed) == before) {
+                if (nanos == 0) return 0;
+                return nanos + static_cast<int64_t>(1e9 * static_cast<double>(index - frames) / sampleRate);
+            }
+        }
+    }
 
     ~Session() {
         // Returns once SDL's capture thread has finished, so the callback never sees a
@@ -111,7 +134,18 @@ struct AudioCapture::Session {
     static void SDLCALL captured(void* userdata, Uint8* stream, int len) {
         auto* session = static_cast<Session*>(userdata);
         const size_t frameBytes = static_cast<size_t>(session->channels) * sizeof(float);
-        session->ring->push(stream, static_cast<size_t>(len) / frameBytes);
+        const size_t frames = static_cast<size_t>(len) / frameBytes;
+        // The device hands a buffer over once it is full: its last sample was just heard.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        session->pushedFrames += static_cast<int64_t>(frames);
+        const uint32_t sequence = session->anchorSequence.load(std::memory_order_relaxed);
+        session->anchorSequence.store(sequence + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        session->anchorNanos.store(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
+                                   std::memory_order_relaxed);
+        session->anchorFrames.store(session->pushedFrames, std::memory_order_relaxed);
+        session->anchorSequence.store(sequence + 2, std::memory_order_release);
+        session->ring->push(stream, frames);
     }
 
     // Opens the default capture device paused; fails with SDL's reason.
@@ -314,6 +348,7 @@ void AudioCapture::packAvailable() {
         }
         buffer.timescale = static_cast<int32_t>(std::lround(buffer.sampleRate));
         buffer.presentationValue = audioSamplesWritten_.load();
+        buffer.hostTimeNanos = session_->heardAt(buffer.presentationValue);
         audioSamplesWritten_.fetch_add(kBufferFrames);
         if (onMicSampleBuffer_) onMicSampleBuffer_(buffer);
     }

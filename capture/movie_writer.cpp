@@ -291,6 +291,8 @@ struct MovieWriter::Impl {
         if (auto error = file.open(path)) return error;
         output->pb = file.context();
         output->flags |= AVFMT_FLAG_CUSTOM_IO;
+        // Times as recorded: a picture that starts a moment after zero keeps its place.
+        output->avoid_negative_ts = AVFMT_AVOID_NEG_TS_MAKE_NON_NEGATIVE;
         // Fragmented while recording, so the file on disk always plays up to its last
         // whole fragment; a clean finish rewrites it as a regular movie.
         DictionaryOwner options;
@@ -318,6 +320,13 @@ struct MovieWriter::Impl {
             int result = avcodec_receive_packet(&encoder, packet.get());
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return std::nullopt;
             if (result < 0) return writerError(encodeFailed, "Cannot encode " + path, result);
+            // The sound encoder's lead-in lies wholly before zero. A fragmented movie has
+            // no edit list to hide it, and the muxer would move every track later to make
+            // room for it, so it is left out.
+            if (durations == nullptr && packet->pts != AV_NOPTS_VALUE && packet->pts + packet->duration <= 0) {
+                av_packet_unref(packet.get());
+                continue;
+            }
             if (durations != nullptr) {
                 if (auto found = durations->find(packet->pts); found != durations->end()) {
                     packet->duration = found->second;

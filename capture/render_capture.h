@@ -125,6 +125,10 @@ private:
     int sourceAudioInput_ = -1;
     int micInput_ = -1;
 
+    // Sound stamped with the moment it was heard goes at that moment of the recording,
+    // however long its producer had been counting samples before. Steady-clock ns.
+    std::atomic<int64_t> recordingStartNanos_{0};
+
     // GL thread only.
     std::chrono::steady_clock::time_point recordingStart_;
     MediaTime lastVideoPTS_{0, 600};

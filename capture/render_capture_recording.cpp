@@ -1,5 +1,7 @@
 // The recording half of RenderCapture: start, the per-frame hand-over to the GPU read-
 // back, the video and audio appends, and the stop with its delayed finish.
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include "capture/render_capture.h"
 #include "capture/yuv_readback.h"
 #include "platform/console_line.h"
+#include "platform/regular_file.h"
 
 namespace lumbrix {
 
@@ -77,11 +80,17 @@ std::optional<Error> RenderCapture::startRecording(const std::string& path, int 
 
     fps_ = fps;
     recordingStart_ = std::chrono::steady_clock::now();
+    recordingStartNanos_.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(recordingStart_.time_since_epoch()).count());
     lastVideoPTS_ = MediaTime{0, 600};
     framesAppended_.store(0);
 
-    // A movie left from before goes; anything that is not a plain file (a device, a
-    // folder) is the writer's to refuse, never ours to delete.
+    // A device, a folder or a pipe named as the movie is refused, never written to or
+    // replaced; a link is followed to the file it names.
+    if (struct stat info {}; ::stat(path.c_str(), &info) == 0) {
+        if (auto problem = regularFileProblem(info, path, "Cannot record to")) return problem;
+    }
+    // A movie left from before goes.
     std::error_code ignored;
     if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ignored))) {
         std::filesystem::remove(path, ignored);
@@ -271,7 +280,17 @@ void RenderCapture::appendMicrophone(const AudioSampleBuffer& buffer) {
         writer->status() != MovieWriterStatus::writing) {
         return;
     }
-    if (!writer->appendAudio(input, buffer)) {
+    bool appended = false;
+    if (buffer.hostTimeNanos != 0 && buffer.sampleRate > 0.0) {
+        AudioSampleBuffer placed = buffer;
+        const double seconds = static_cast<double>(buffer.hostTimeNanos - recordingStartNanos_.load()) / 1e9;
+        placed.timescale = static_cast<int32_t>(std::lround(buffer.sampleRate));
+        placed.presentationValue = std::llround(seconds * placed.timescale);
+        appended = writer->appendAudio(input, placed);
+    } else {
+        appended = writer->appendAudio(input, buffer);
+    }
+    if (!appended) {
         printConsoleLine("Audio: Mic append failed, writer status: " + statusText(writer));
         if (writer->status() == MovieWriterStatus::failed) {
             const auto error = writer->error();

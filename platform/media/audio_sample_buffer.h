@@ -15,6 +15,10 @@ struct AudioSampleBuffer {
     std::vector<float> planes;  // channels × frameCount samples in the layout above
     int64_t presentationValue = 0;  // presentation time = value / timescale seconds
     int32_t timescale = 0;
+    // When the first sample was heard, on the steady clock (nanoseconds since its
+    // epoch); 0 when the producer cannot tell. A recording puts such a buffer at that
+    // moment of its own timeline, whenever the producer started counting samples.
+    int64_t hostTimeNanos = 0;
 
     // Planar stereo only.
     const float* left() const { return planes.data(); }

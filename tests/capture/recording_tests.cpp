@@ -3,6 +3,13 @@
 #include <epoxy/gl.h>
 #include <gmock/gmock.h>
 #include <stdio.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <fstream>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +21,7 @@
 #include <variant>
 #include <vector>
 
+#include "capture/audio_capture.h"
 #include "capture/render_capture.h"
 #include "platform/gl/gl_object.h"
 #include "platform/headless_gl_context.h"
@@ -290,17 +298,22 @@ TEST_F(RecordingTest, ASecondStopWhileFinishingGetsTheSameFile) {
     EXPECT_THAT(probe(path), HasSubstr("codec_name=h264")) << "finished once, not cancelled by the second stop";
 }
 
-TEST_F(RecordingTest, StartingAgainCancelsTheRunningRecording) {
+TEST_F(RecordingTest, StartingAgainKeepsTheRunningRecording) {
     GLTexture picture = makePicture(64, 48);
-    ASSERT_FALSE(capture->startRecording(folder.file("first.mp4"), 64, 48, 30, 1000000, false, false));
-    feed({picture.id(), 64, 48, GL_RGBA8}, 0.2);
+    const std::string first = folder.file("first.mp4");
+    ASSERT_FALSE(capture->startRecording(first, 64, 48, 30, 1000000, false, false));
+    feed({picture.id(), 64, 48, GL_RGBA8}, 0.4);
     const std::string second = folder.file("second.mp4");
     ASSERT_FALSE(capture->startRecording(second, 64, 48, 30, 1000000, false, false));
     feed({picture.id(), 64, 48, GL_RGBA8}, 0.4);
     auto [result, printed] = stop();
     ASSERT_TRUE(result && std::holds_alternative<std::string>(*result)) << printed;
     EXPECT_EQ(std::get<std::string>(*result), second);
-    EXPECT_THAT(probe(second), HasSubstr("codec_name=h264"));
+    // What the first one had recorded is finished, not thrown away.
+    for (const std::string& path : {first, second}) {
+        EXPECT_THAT(probe(path), HasSubstr("codec_name=h264")) << path;
+        EXPECT_EQ(commandOutput("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "") << path;
+    }
 }
 
 TEST_F(RecordingTest, UnwritablePlacesFailCleanly) {
@@ -310,19 +323,74 @@ TEST_F(RecordingTest, UnwritablePlacesFailCleanly) {
     EXPECT_THAT(missingFolder->description, HasSubstr("No such file or directory"));
     EXPECT_EQ(capture->state(), RecordingState::idle);
 
-    // A full disk: whether the header or a later write hits it, the recording ends in
-    // an error that says so, and nothing hangs.
-    GLTexture picture = makePicture(64, 48);
-    const auto full = capture->startRecording("/dev/full", 64, 48, 30, 1000000, false, false);
-    if (full) {
-        EXPECT_THAT(full->description, HasSubstr("No space left on device"));
-        return;
+    // Places that are not files are refused before anything is written to them.
+    const std::string fifo = folder.file("pipe.mov");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& target : {std::string("/dev/full"), std::string("/dev/null"), fifo, folder.file("")}) {
+        const auto refused = capture->startRecording(target, 64, 48, 30, 1000000, false, false);
+        ASSERT_TRUE(refused.has_value()) << target;
+        EXPECT_THAT(refused->description, HasSubstr("Cannot record to " + target)) << target;
+        EXPECT_EQ(capture->state(), RecordingState::idle);
     }
-    feed({picture.id(), 64, 48, GL_RGBA8}, 0.5);
-    auto [result, printed] = stop();
-    ASSERT_TRUE(result.has_value()) << printed;
-    ASSERT_TRUE(std::holds_alternative<Error>(*result));
-    EXPECT_THAT(std::get<Error>(*result).description, HasSubstr("No space left on device"));
+    struct stat info {};
+    ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A microphone switched on before Record: its sound sits at the moment it was heard,
+// not at how long the microphone had been on. SDL's disk driver plays a file holding a
+// click 1.2 s in, at about real speed; the click must land within a frame of when the
+// microphone handed it over.
+TEST_F(RecordingTest, AMicrophoneOnBeforeRecordIsInStepWithThePicture) {
+    constexpr int kRate = 44100;
+    const std::string input = folder.file("microphone.raw");
+    {
+        std::vector<float> samples(static_cast<size_t>(kRate * 2.5), 0.0f);
+        std::fill_n(samples.begin() + static_cast<long>(kRate * 1.2), kRate / 100, 0.9f);
+        std::ofstream out(input, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(float)));
+    }
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILEIN", input.c_str(), 1);
+    ::unsetenv("SDL_DISKAUDIODELAY");
+    const std::string path = folder.file("mic.mp4");
+    std::atomic<int64_t> clickArrivedNanos{0};
+    Clock::time_point recordFrom;
+    {
+        AudioCapture microphone(queue);
+        microphone.isMicEnabled = true;
+        microphone.requestedChannels = 1;
+        microphone.setMicGainDB(0.0f);
+        std::weak_ptr<RenderCapture> weak = capture;
+        microphone.setOnMicSampleBuffer([weak, &clickArrivedNanos](const AudioSampleBuffer& buffer) {
+            const bool click = std::any_of(buffer.planes.begin(), buffer.planes.end(), [](float v) { return v > 0.45f; });
+            if (click && clickArrivedNanos.load() == 0)
+                clickArrivedNanos.store(Clock::now().time_since_epoch().count());
+            if (auto target = weak.lock()) target->appendMicrophone(buffer);
+        });
+        microphone.start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        GLTexture picture = makePicture(64, 48);
+        recordFrom = Clock::now();
+        ASSERT_FALSE(capture->startRecording(path, 64, 48, 30, 1000000, false, true));
+        feed({picture.id(), 64, 48, GL_RGBA8}, 1.6);
+        auto [result, printed] = stop();
+        ASSERT_TRUE(result && std::holds_alternative<std::string>(*result)) << printed;
+        microphone.stop();
+    }
+    ::unsetenv("SDL_AUDIODRIVER");
+    ::unsetenv("SDL_DISKAUDIOFILEIN");
+    ASSERT_NE(clickArrivedNanos.load(), 0) << "the microphone never delivered the click";
+    const double expectedSeconds =
+        std::chrono::duration<double>(Clock::time_point(Clock::duration(clickArrivedNanos.load())) - recordFrom).count();
+
+    const std::string sound = commandOutput("ffmpeg -v error -i '" + path + "' -map 0:a:0 -f f32le -ac 1 -ar 44100 -");
+    std::vector<float> samples(sound.size() / sizeof(float));
+    std::memcpy(samples.data(), sound.data(), samples.size() * sizeof(float));
+    const auto click = std::find_if(samples.begin(), samples.end(), [](float value) { return std::fabs(value) > 0.45f; });
+    ASSERT_NE(click, samples.end()) << "no click in " << samples.size() << " samples";
+    const double clickSeconds = static_cast<double>(click - samples.begin()) / kRate;
+    EXPECT_NEAR(clickSeconds, expectedSeconds, 1.0 / 30);
 }
 
 }  // namespace

@@ -149,8 +149,8 @@ class Faults(unittest.TestCase):
     def test_targets_that_cannot_take_a_movie_are_refused_at_once(self):
         fifo = os.path.join(self.dir, "pipe.mp4")
         os.mkfifo(fifo)
-        for target, words in [(self.dir, "Is a directory"), ("/dev/null", "not a regular file"),
-                              (fifo, "not a regular file")]:
+        for target, words in [(self.dir, "Is a directory"), ("/dev/null", "Not a regular file (a character device)"),
+                              (fifo, "Not a regular file (a named pipe)")]:
             with self.subTest(target=target):
                 started = time.monotonic()
                 proc = subprocess.run([RENDER, "--model", self.square, "--frames", "2", "--out", target],

@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/regular_file.h"
 
 namespace lumbrix::render_tool {
 namespace {
@@ -30,9 +30,11 @@ std::optional<MovieTarget> movieTargetFor(const std::string& out, std::string* p
         target = link.is_absolute() ? link : target.parent_path() / link;
     }
     struct stat info {};
-    if (::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        *problem = out + ": " + (S_ISDIR(info.st_mode) ? std::string(std::strerror(EISDIR)) : std::string("not a regular file"));
-        return std::nullopt;
+    if (::stat(target.c_str(), &info) == 0) {
+        if (auto reason = regularFileReason(info)) {
+            *problem = out + ": " + *reason;
+            return std::nullopt;
+        }
     }
     const std::string extension = target.extension().string();
     fs::path partial = target;
