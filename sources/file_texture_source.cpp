@@ -22,6 +22,7 @@ FileTextureSource::FileTextureSource(std::string path, std::shared_ptr<MainQueue
 
 FileTextureSource::~FileTextureSource() {
     tap_.reset();
+    duePicture_.reset();
     playback_.reset();
 }
 
@@ -29,13 +30,13 @@ void FileTextureSource::prepare() {
     if (playback_ || stopped_) {
         return;
     }
-    auto opened = FilePlayback::open(path_);
     // Refused before FFmpeg opens it: opening a named pipe waits for a writer, on the GUI
     // thread.
     if (auto reason = regularFileReason(path_)) {
         printConsoleLine("FileTextureSource: Failed to setup audio playback: cannot open the file: " + *reason);
         return;
     }
+    auto opened = FilePlayback::open(path_);
     if (!opened) {
         // No picture will come; the sound is reported as the one thing that was tried.
         printConsoleLine("FileTextureSource: Failed to setup audio playback: " + opened.error());
@@ -53,6 +54,45 @@ void FileTextureSource::prepare() {
         playback_->setPaused(false);
         startSound();
     }
+    scheduleTick();
+}
+
+void FileTextureSource::scheduleTick() {
+    if (!mainQueue_) {
+        return;
+    }
+    mainQueue_->postDelayed(kTickInterval, [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self || self->stopped_ || !self->playback_) {
+            return;
+        }
+        self->advance();
+        self->scheduleTick();
+    });
+}
+
+void FileTextureSource::advance() {
+    if (!playback_) {
+        return;
+    }
+    if (playback_->takeEnd()) {
+        handleEnd();
+    }
+    if (duePicture_ && duePicture_->serial != playback_->serial()) {
+        // Taken before a seek: the timeline it belongs to is gone.
+        playback_->recycle(std::move(*duePicture_));
+        duePicture_.reset();
+    }
+    // The decoder waits for room, and the sound for the timeline's first picture: taking
+    // what is due keeps both going when nothing draws.
+    std::optional<DecodedPicture> picture = playback_->takeDuePicture();
+    if (!picture) {
+        return;
+    }
+    if (duePicture_) {
+        playback_->recycle(std::move(*duePicture_));
+    }
+    duePicture_ = std::make_unique<DecodedPicture>(std::move(*picture));
 }
 
 bool FileTextureSource::hasSound() const { return playback_ && playback_->hasSound(); }
@@ -96,6 +136,7 @@ void FileTextureSource::stop() {
     }
     // The tap goes before the device it reads from; the last picture stays.
     tap_.reset();
+    duePicture_.reset();
     playback_.reset();
 }
 
@@ -108,16 +149,11 @@ void FileTextureSource::handleEnd() {
 }
 
 unsigned int FileTextureSource::texture() {
-    if (!playback_) {
+    advance();
+    if (!duePicture_) {
         return texture_.id();
     }
-    if (playback_->takeEnd()) {
-        handleEnd();
-    }
-    std::optional<DecodedPicture> picture = playback_->takeDuePicture();
-    if (!picture) {
-        return texture_.id();
-    }
+    const std::unique_ptr<DecodedPicture> picture = std::move(duePicture_);
     GLint previousTexture = 0;
     GLint previousUnpackBuffer = 0;
     GLint previousAlignment = 4;

@@ -4,9 +4,14 @@
 // clock decides which picture is due (the wall clock does when there is no sound).
 // While a recording runs, a tap hands exactly what the device plays to the writer.
 //
+// The timeline moves on by itself: a tick on the main queue takes the picture that is
+// due (which starts the sound after a prepare or a seek) and restarts a looping file at
+// its end, whether or not anything draws the pictures (a hidden or minimised window).
+//
 // Threads: every public call runs on the main thread, except the recording callback,
 // which runs on the "file.audio.tap" worker.
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,9 +26,14 @@ namespace lumbrix {
 
 class FilePlayback;
 class AudioTap;
+struct DecodedPicture;
 
 class FileTextureSource final : public TextureSource, public std::enable_shared_from_this<FileTextureSource> {
 public:
+    // How often the timeline is moved on when nothing asks for pictures: within a
+    // frame at the rates people play, so pictures are not held back either.
+    static constexpr std::chrono::milliseconds kTickInterval{15};
+
     // Stores the path; nothing is opened until prepare().
     static std::shared_ptr<FileTextureSource> create(std::string path, std::shared_ptr<MainQueue> mainQueue);
     ~FileTextureSource() override;
@@ -66,6 +76,9 @@ private:
     FileTextureSource(std::string path, std::shared_ptr<MainQueue> mainQueue);
     void startSound();
     void handleEnd();
+    // The end of a looping file, then the picture due now, kept until it is drawn.
+    void advance();
+    void scheduleTick();
 
     std::string path_;
     std::shared_ptr<MainQueue> mainQueue_;
@@ -74,6 +87,7 @@ private:
     bool stopped_ = false;
     std::unique_ptr<FilePlayback> playback_;
     std::unique_ptr<AudioTap> tap_;
+    std::unique_ptr<DecodedPicture> duePicture_;  // taken from the playback, not uploaded yet
     std::shared_ptr<std::atomic<float>> gainDB_;
     std::function<void(float)> onLevel_;
     GLTexture texture_;
