@@ -4,8 +4,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 
 namespace lumbrix {
 namespace {
@@ -20,6 +23,11 @@ void onSignal(int number) {
     (void)ignored;
 }
 
+bool anyWindowOpen() {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) { return window->isVisible(); });
+}
+
 }  // namespace
 
 void closeWindowsOnTerminationSignals(QApplication& application) {
@@ -31,7 +39,9 @@ void closeWindowsOnTerminationSignals(QApplication& application) {
         const ssize_t ignored = ::read(g_signalPipe[0], &byte, 1);
         (void)ignored;
         QApplication::closeAllWindows();
-        QApplication::quit();
+        // A window that refused to close (it is finishing a recording) closes by itself
+        // once done, and the last window closed ends the program.
+        if (!anyWindowOpen()) QApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

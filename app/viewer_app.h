@@ -18,13 +18,17 @@ public:
     ~ViewerApp();
 
     // Shows the window, opens the files named on the command line once start-up has
-    // run, and runs the event loop; the exit code.
+    // run, and runs the event loop; the exit code. Where the display has no OpenGL
+    // for the 3D view it says so (standard error, and a dialog where one can be seen)
+    // and returns 1 without showing the window.
     int run();
 
     MainWindow& window() { return *window_; }
     HelpPanelController& helpPanel() { return helpPanel_; }
 
 private:
+    bool checkOpenGL();
+
     // Declared first so it goes last: the window and the panel need it to the end.
     QApplication application_;
     HelpPanelController helpPanel_;

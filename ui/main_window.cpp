@@ -136,8 +136,31 @@ void MainWindow::start() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (holdCloseForRecording()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) stop();
+}
+
+bool MainWindow::holdCloseForRecording() {
+    // The window stays up, with the event loop running, while the writer finishes the
+    // file; an application quit waits with it, since a refused close cancels the quit.
+    if (!active_ || !viewModel_->finishRecording()) return false;
+    if (closeHeld_) return true;
+    closeHeld_ = true;
+    const auto closeAgain = [weak = QPointer<MainWindow>(this)] {
+        if (weak) weak->close();
+    };
+    connect(viewModel_.get(), &ViewerViewModel::changed, this, [this, closeAgain](ViewerViewModel::Field field) {
+        if (field == ViewerViewModel::Field::isRecording && !viewModel_->isRecording()) {
+            QTimer::singleShot(0, this, closeAgain);
+        }
+    });
+    // Past the limit finishRecording() says no more, and the close goes through.
+    QTimer::singleShot(viewModel_->recordingFinishTimeLeft(), this, closeAgain);
+    return true;
 }
 
 void MainWindow::stop() {

@@ -58,6 +58,7 @@ private:
     void updateAlert();
     void start();
     void stop();
+    bool holdCloseForRecording();
 
     std::unique_ptr<ViewerViewModel> viewModel_;
     NotificationCenter* notifications_ = nullptr;
@@ -65,6 +66,7 @@ private:
     bool shown_ = false;
     bool active_ = false;
     bool stopped_ = false;
+    bool closeHeld_ = false;  // a close waits for the recording's file
 
     SidebarPane* sidebar_ = nullptr;
     QWidget* viewHost_ = nullptr;

@@ -178,16 +178,21 @@ void PanelCaptureSection::refreshFolder() {
 }
 
 void PanelCaptureSection::refreshRecording() {
-    const bool recording = vm_.isRecording();
-    recordButton_->setText(recording ? QStringLiteral("Stop") : QStringLiteral("Record H.264"));
+    const bool finishing = vm_.isFinishingRecording();
+    const bool rolling = vm_.isRecording() && !finishing;
+    // While the file is being finished a click could only be a second Stop; the button
+    // says why it does not answer.
+    recordButton_->setText(finishing ? QStringLiteral("Finishing\u2026")
+                                     : rolling ? QStringLiteral("Stop") : QStringLiteral("Record H.264"));
+    recordButton_->setEnabled(!finishing);
     // A red tint says at a glance that the camera is rolling.
     QPalette tint = palette();
-    if (recording) {
+    if (rolling) {
         tint.setColor(QPalette::Button, QColor(190, 40, 40));
         tint.setColor(QPalette::ButtonText, Qt::white);
     }
     recordButton_->setPalette(tint);
-    recordButton_->setProperty("recording", recording);
+    recordButton_->setProperty("recording", vm_.isRecording());
 }
 
 void PanelCaptureSection::refreshMicrophone() {

@@ -8,6 +8,11 @@
 // the capture's GL objects would be destroyed on a thread without the GL context. The
 // bridge keeps its own reference instead and gives it up on the GUI thread, under a
 // lock that keeps a sink from using the capture while it goes.
+//
+// A movie still being written when the bridge detaches is not cut short: its stop is
+// requested and the capture object is kept, unreleased, until the program ends, so the
+// writer finishes the file on its own thread (or leaves it as a crash would).
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <shared_mutex>
@@ -32,6 +37,8 @@ public:
     // GUI thread, GL context current, before the renderer is destroyed.
     void detach();
     bool isAttached() const { return renderer_ != nullptr; }
+    // A recording runs, or a stop asked through this bridge has not been answered yet.
+    bool isCaptureBusy() const;
 
     void setVenues(std::vector<std::shared_ptr<const Mesh>> meshes) override;
     float currentAspectRatio() const override;
@@ -46,6 +53,8 @@ private:
     struct AudioGate {
         std::shared_mutex mutex;  // guards capture: shared by sinks, exclusive to give it up
         std::shared_ptr<RenderCapture> capture;
+        // Stops whose answer has not come yet; the answer comes on the writer's thread.
+        std::atomic<int> unansweredStops{0};
     };
 
     Renderer* renderer_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include <QHideEvent>
 #include <QMouseEvent>
@@ -77,9 +78,19 @@ void Viewport::runWithContext(const std::function<void()>& work) {
 }
 
 void Viewport::initializeGL() {
+    QOpenGLContext* own = context();
+    const QSurfaceFormat wanted = surfaceFormat();
+    if (own == nullptr || !own->isValid() ||
+        std::pair(own->format().majorVersion(), own->format().minorVersion()) <
+            std::pair(wanted.majorVersion(), wanted.minorVersion())) {
+        // The program checks for OpenGL before it shows a window; a view made anyway
+        // stays empty, and the capture line keeps saying the renderer is not ready.
+        SystemLog::info("3D view has no OpenGL %d.%d context", wanted.majorVersion(), wanted.minorVersion());
+        return;
+    }
     // Qt replaces the context when the widget moves to another top-level window; the
     // renderer's GL objects die with the old one.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &Viewport::releaseRenderer,
+    connect(own, &QOpenGLContext::aboutToBeDestroyed, this, &Viewport::releaseRenderer,
             Qt::UniqueConnection);
     auto created = Renderer::create(mainQueue_);
     if (!created) {

@@ -54,10 +54,15 @@ void ViewportCoordinator::attach(std::unique_ptr<Renderer> renderer) {
     checkFitRequest(*viewModel);
     bridge_ = std::make_shared<RendererBridge>(*renderer_, runWithContext_);
     viewModel->setCaptureBridge(bridge_);
-    viewModel->setLastCaptureMessage(QStringLiteral("Ready."));
+    viewModel->announceRendererReady();
 }
 
 void ViewportCoordinator::detach() {
+    // A view taken away while it records (not through a window close, which finishes
+    // the recording first) gives the writer its time before the renderer goes.
+    if (bridge_ && bridge_->isCaptureBusy()) {
+        if (ViewerViewModel* viewModel = viewModel_.data()) viewModel->waitForRecordingFinish();
+    }
     if (bridge_) {
         bridge_->detach();
         bridge_.reset();

@@ -394,10 +394,15 @@ TEST_F(SourcePanelTest, CaptureButtonsReachTheRendererAndRecordReadsStopWhileRec
     EXPECT_EQ(text("captureMessage"), QString::fromUtf8("Recording… Lumbrix_20250131_235959.mov"));
     click("recordButton");  // the stop is under way until the writer answers
     ASSERT_TRUE(pumpUntil([&] { return !bridge->stopCompletions.empty(); }));
-    EXPECT_EQ(record->text(), QStringLiteral("Stop"));
+    EXPECT_EQ(record->text(), QString::fromUtf8("Finishing…"));
+    EXPECT_FALSE(record->isEnabled()) << "a click now would be taken for a second Stop";
+    QTest::mouseClick(record, Qt::LeftButton);
+    pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(bridge->stopCompletions.size(), 1u);
     bridge->stopCompletions.front()(std::string(folder.file("out/Lumbrix_20250131_235959.mov")));
     ASSERT_TRUE(pumpUntil([&] { return !vm().isRecording(); }));
     EXPECT_EQ(record->text(), QStringLiteral("Record H.264"));
+    EXPECT_TRUE(record->isEnabled());
     EXPECT_EQ(text("captureMessage"), QStringLiteral("Saved: Lumbrix_20250131_235959.mov"));
 }
 

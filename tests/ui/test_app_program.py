@@ -97,6 +97,21 @@ class Program(unittest.TestCase):
             self.assertTrue(forgotten, settings_text(config))
             self.assertEqual(status, 0, err)
 
+    def test_without_opengl_it_says_so_and_exits_with_status_1(self):
+        with tempfile.TemporaryDirectory() as config:
+            # Qt's offscreen platform has no OpenGL at all.
+            proc = self.start(config, extra_env={"QT_QPA_PLATFORM": "offscreen"})
+            try:
+                _, err = proc.communicate(timeout=15)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
+                self.fail("still running on a display without OpenGL")
+            err = err.decode(errors="replace")
+            self.assertEqual(proc.returncode, 1, err)
+            self.assertIn("Lumbrix needs OpenGL 3.3, which this display does not provide.\n", err)
+            self.assertIn('"offscreen"', err, "the reason names the display")
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]], verbosity=2)
