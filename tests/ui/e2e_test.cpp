@@ -5,7 +5,7 @@
 //
 // Then the program ended while it records, in a process of its own (this binary run
 // again as the program, pressing Record itself): its window closed, Stop and close at
-// once, SIGTERM, SIGKILL. The movie must be there and play.
+// once, a quit, SIGTERM, SIGKILL. The movie must be there and play.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -153,7 +153,7 @@ TEST(EndToEnd, OpensTheDemoTakesAScreenshotRecordsTwoSecondsAndQuitsCleanly) {
 
 // --- ended while recording ---------------------------------------------------------
 
-constexpr const char* kChildMode = "LUMBRIX_E2E_ENDING";      // close, stop-close or wait
+constexpr const char* kChildMode = "LUMBRIX_E2E_ENDING";      // close, stop-close, quit or wait
 constexpr const char* kChildFolder = "LUMBRIX_E2E_CAPTURES";
 constexpr const char* kRecordingMarker = "e2e recording: ";
 constexpr auto kRecordFor = std::chrono::seconds(3);
@@ -188,6 +188,11 @@ int runRecordingProgram(const std::string& mode) {
         std::fflush(stdout);
         if (mode == "wait") return;
         QTimer::singleShot(kRecordFor, &window, [&window, record, mode] {
+            if (mode == "quit") {
+                // As a session manager's end or a quit from elsewhere asks for it.
+                QCoreApplication::quit();
+                return;
+            }
             // Inside the writer's short delay before it finishes, when Stop came first.
             if (mode == "stop-close") QTest::mouseClick(record, Qt::LeftButton);
             window.close();
@@ -217,6 +222,7 @@ TEST(EndToEnd, AMovieRecordingWhenTheProgramEndsIsKeptAndPlays) {
     const std::vector<Ending> endings = {
         {"the window closed", "close", 0, true, recorded - 0.5},
         {"Stop, then the window closed at once", "stop-close", 0, true, recorded - 0.5},
+        {"the application told to quit", "quit", 0, true, recorded - 0.5},
         {"SIGTERM", "wait", SIGTERM, true, recorded - 0.5},
         // Killed outright: what was written a fragment ago is what there is.
         {"SIGKILL", "wait", SIGKILL, false, recorded - 1.5},
