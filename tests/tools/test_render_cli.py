@@ -127,7 +127,7 @@ class Files(unittest.TestCase):
 
     def test_paths_that_are_no_file_are_refused_at_once_with_the_reason(self):
         shot = self.path("x.png")
-        for name in ("obj", "fbx", "media", "pictures"):
+        for name in ("obj", "fbx", "media", "pictures", "cameras"):
             os.mkdir(self.path(name))
         cases = []
         for ext, prefix in ((".obj", ""), (".fbx", "Failed to read FBX file. ")):
@@ -142,6 +142,9 @@ class Files(unittest.TestCase):
         for case, path, reason in special_paths.make(self.path("pictures"), ".png"):
             cases.append((f"image {case}", ["--model", self.square, "--image", path],
                           f"cannot read the image {path}: {reason}\n"))
+        for case, path, reason in special_paths.make(self.path("cameras"), ".json"):
+            cases.append((f"camera state {case}", ["--model", self.square, "--camera-state", path],
+                          f"cannot read {path}: Cannot open {path}: {reason}\n"))
         for label, args, message in cases:
             with self.subTest(label):
                 code, _, err, seconds = special_paths.run([RENDER, *args, "--frames", "1", "--size", "64x36",
@@ -163,7 +166,7 @@ class Files(unittest.TestCase):
                                                            "--size", "64x36", "--screenshot", path])
                 self.assertLess(seconds, special_paths.LIMIT_SECONDS * 3)
                 self.assertEqual(code, 1, err)
-                self.assertIn(f"{path}: Cannot write {path}: {reason}", err.decode())
+                self.assertIn(f"lumbrix-render: Cannot write {path}: {reason}", err.decode())
         self.assertEqual(os.readlink(self.path("shots/zero.png")), "/dev/zero")
         self.assertTrue(os.path.isdir(self.path("shots/folder.png")))
         # A link to a picture is written through and stays a link.

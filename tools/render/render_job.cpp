@@ -9,14 +9,14 @@
 #include <cstring>
 #include <condition_variable>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
+#include "capture/atomic_file.h"
 #include "capture/movie_writer.h"
 #include "capture/render_capture.h"
 #include "capture/yuv_readback.h"
+#include "platform/file_buffer.h"
 #include "platform/gl/gl_object.h"
 #include "platform/headless_gl_context.h"
 #include "platform/main_queue.h"
@@ -126,12 +126,12 @@ bool waitForRoom(MovieWriter& writer, int input) {
     return true;
 }
 
-std::string readFile(const std::string& path, bool& ok) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    ok = static_cast<bool>(in) || in.eof();
-    return text.str();
+// A camera state is a small JSON file; a pipe or device named instead is refused
+// rather than waited on.
+Expected<std::string, Error> readSmallFile(const std::string& path) {
+    auto file = readWholeFile(path, size_t(1) << 20);
+    if (!file) return unexpected(file.error());
+    return std::string(file.value().data(), file.value().size());
 }
 
 }  // namespace
@@ -144,6 +144,12 @@ int runRenderJob(const RenderOptions& options) {
         movieTarget = movieTargetFor(options.out, &refusal);
         if (!movieTarget) {
             problem(refusal);
+            return 1;
+        }
+    }
+    if (!options.screenshot.empty()) {
+        if (auto refusal = checkCaptureTarget(options.screenshot)) {
+            problem(refusal->description);
             return 1;
         }
     }
@@ -195,13 +201,12 @@ int runRenderJob(const RenderOptions& options) {
     const Float3 lo = renderer.fitMin(), hi = renderer.fitMax();
     const Float3 centre{(lo.x + hi.x) * 0.5f, (lo.y + hi.y) * 0.5f, (lo.z + hi.z) * 0.5f};
     if (!options.cameraStateFile.empty()) {
-        bool ok = false;
-        const std::string json = readFile(options.cameraStateFile, ok);
-        if (!ok) {
-            problem("cannot read " + options.cameraStateFile);
+        const auto json = readSmallFile(options.cameraStateFile);
+        if (!json) {
+            problem("cannot read " + options.cameraStateFile + ": " + json.error().description);
             return 1;
         }
-        auto state = parseCameraState(json);
+        auto state = parseCameraState(json.value());
         if (!state) {
             problem(options.cameraStateFile + ": " + state.error());
             return 1;
@@ -245,7 +250,7 @@ int runRenderJob(const RenderOptions& options) {
     } else if (options.sourceKind == SourceKind::image) {
         auto image = std::make_shared<ImageTextureSource>(options.source);
         if (image->texture() == 0) {
-            problem("cannot read the image " + options.source);
+            problem("cannot read the image " + options.source + ": " + image->error());
             return 1;
         }
         renderer.textureSource = image;
