@@ -82,7 +82,8 @@ std::optional<Error> RenderCapture::startRecording(const std::string& path, int 
     recordingStart_ = std::chrono::steady_clock::now();
     recordingStartNanos_.store(
         std::chrono::duration_cast<std::chrono::nanoseconds>(recordingStart_.time_since_epoch()).count());
-    lastVideoPTS_ = MediaTime{0, 600};
+    lastVideoPTS_ = MediaTime{0, fps > 0 ? fps : 30};
+    lastSubmittedSlot_ = -1;
     framesAppended_.store(0);
 
     // A device, a folder or a pipe named as the movie is refused, never written to or
@@ -190,11 +191,19 @@ void RenderCapture::capture(const CaptureTexture& frame) {
         printConsoleLine("Audio: Invalid elapsed time: " + decimal(elapsed));
         return;
     }
-    const MediaTime pts{static_cast<int64_t>(std::llround(elapsed * 600.0)), 600};
+    // Wall-clock times snapped to the movie's frame rate: players and converters read
+    // the rate off the times, and irregular ones make them invent a rate whose rounding
+    // collides. A frame whose place is already taken is not recorded.
+    const int fps = fps_ > 0 ? fps_ : 30;
+    const MediaTime pts{static_cast<int64_t>(std::llround(elapsed * fps)), fps};
     if (pts.value < 0) {
         printConsoleLine("Audio: Invalid PTS: " + decimal(pts.seconds()));
         return;
     }
+    if (pts.value <= lastSubmittedSlot_) {
+        return;
+    }
+    lastSubmittedSlot_ = pts.value;
     const uint64_t tag = ++nextTag_;
     if (readback_->submit(frame.name, frame.widthPx, frame.heightPx, tag)) {
         pending_->frames[tag] = Pending::Frame{writer, input, pts, elapsed};

@@ -316,6 +316,26 @@ TEST_F(RecordingTest, StartingAgainKeepsTheRunningRecording) {
     }
 }
 
+// A view drawn at an uneven pace, slower than the movie's rate (a software rasteriser,
+// a busy machine): the movie still decodes without a complaint, its frames on the
+// rate's grid.
+TEST_F(RecordingTest, AnUnevenPaceStillGivesAMovieThatDecodesCleanly) {
+    GLTexture picture = makePicture(64, 48);
+    const std::string path = folder.file("uneven.mp4");
+    ASSERT_FALSE(capture->startRecording(path, 64, 48, 30, 1000000, false, false));
+    const int pauses[] = {20, 45, 70, 33, 90, 12, 61};
+    for (int i = 0; i < 40; ++i) {
+        capture->capture({picture.id(), 64, 48, GL_RGBA8});
+        queue->drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauses[i % 7]));
+    }
+    auto [result, printed] = stop();
+    ASSERT_TRUE(result && std::holds_alternative<std::string>(*result)) << printed;
+    EXPECT_EQ(commandOutput("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
+    EXPECT_THAT(commandOutput("ffprobe -v error -show_entries stream=r_frame_rate -of csv=p=0 '" + path + "'"),
+                HasSubstr("30/1"));
+}
+
 TEST_F(RecordingTest, UnwritablePlacesFailCleanly) {
     const auto missingFolder = capture->startRecording(folder.file("no/such/folder/x.mp4"), 64, 48, 30, 1000000,
                                                        false, false);
