@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,7 @@
 #include <variant>
 #include <vector>
 
+#include "capture/fragment_file.h"
 #include "capture/movie_writer.h"
 #include "capture/render_capture.h"
 #include "platform/gl/gl_object.h"
@@ -36,6 +38,7 @@
 #include "platform/main_queue.h"
 #include "render/renderer.h"
 #include "tests/support/command_output.h"
+#include "tests/support/mp4_boxes.h"
 
 namespace {
 
@@ -351,6 +354,60 @@ void encoderSpeed(benchmark::State& state) {
     state.counters["ffmpeg_fps"] = g_encoder.ffmpegFps;
 }
 
+// A clean stop rewrites the fragmented recording as a regular MP4. Timed on a movie of
+// LUMBRIX_BENCH_RECORD_SECONDS (default 60) at 1080p30, 12 Mbit/s, made by repeating the
+// encoder case's ten seconds; the anchor is the ffmpeg program copying the same
+// fragmented file into a regular one.
+struct ConversionFigures {
+    double movieSeconds = 0;
+    double megabytes = 0;
+    double oursSeconds = 0;
+    double ffmpegSeconds = 0;
+    bool regular = false;
+};
+ConversionFigures g_conversion;
+
+void finishConversion(benchmark::State& state) {
+    const std::string tenSeconds = g_folder + "/anchor.mp4";
+    if (!std::filesystem::exists(tenSeconds)) {
+        state.SkipWithError("the encoder case made no movie to repeat");
+        return;
+    }
+    const double seconds = envSeconds("LUMBRIX_BENCH_RECORD_SECONDS", 60.0);
+    const int repeats = std::max(1, static_cast<int>(std::lround(seconds / 10.0)));
+    const std::string fragmented = g_folder + "/fragmented.mp4";
+    const std::string make = "ffmpeg -v error -y -stream_loop " + std::to_string(repeats - 1) + " -i '" + tenSeconds +
+                             "' -c copy -movflags frag_keyframe+empty_moov+default_base_moof '" + fragmented + "'";
+    if (std::system(make.c_str()) != 0) {
+        state.SkipWithError("ffmpeg could not make the fragmented movie");
+        return;
+    }
+    const std::string ours = g_folder + "/converted.mp4";
+    for (auto _ : state) {
+        std::filesystem::copy_file(fragmented, ours, std::filesystem::copy_options::overwrite_existing);
+        const auto start = Clock::now();
+        if (auto error = convertToRegularMovie(ours)) {
+            state.SkipWithError(error->description.c_str());
+            return;
+        }
+        g_conversion.oursSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const auto anchorStart = Clock::now();
+        const std::string copy = "ffmpeg -v error -y -i '" + fragmented + "' -c copy -map 0 '" + g_folder + "/copied.mp4'";
+        if (std::system(copy.c_str()) != 0) {
+            state.SkipWithError("ffmpeg could not copy the fragmented movie");
+            return;
+        }
+        g_conversion.ffmpegSeconds = std::chrono::duration<double>(Clock::now() - anchorStart).count();
+    }
+    g_conversion.movieSeconds = 10.0 * repeats;
+    g_conversion.megabytes = static_cast<double>(std::filesystem::file_size(fragmented)) / 1e6;
+    const std::vector<std::string> boxes = test::topLevelBoxes(ours);
+    g_conversion.regular = std::count(boxes.begin(), boxes.end(), "moov") == 1 &&
+                           std::count(boxes.begin(), boxes.end(), "moof") == 0;
+    state.counters["ours_s_per_min"] = g_conversion.oursSeconds * 60.0 / g_conversion.movieSeconds;
+    state.counters["ffmpeg_s_per_min"] = g_conversion.ffmpegSeconds * 60.0 / g_conversion.movieSeconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -368,6 +425,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("record/live_1080p30", liveRecording)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
     benchmark::RegisterBenchmark("record/capture_only_1080p30", liveCaptureOnly)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
     benchmark::RegisterBenchmark("record/encoder_1080p", encoderSpeed)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("record/finish_conversion_1080p", finishConversion)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
@@ -387,6 +445,14 @@ int main(int argc, char** argv) {
     if (g_encoder.frames > 0) {
         std::printf("encoder: ours %.1f fps, ffmpeg program %.1f fps (ratio %.2f), %d frames\n", g_encoder.oursFps,
                     g_encoder.ffmpegFps, g_encoder.oursFps / g_encoder.ffmpegFps, g_encoder.frames);
+    }
+    if (g_conversion.movieSeconds > 0) {
+        std::printf("clean-stop conversion of %.0f s (%.1f MB): ours %.2f s (%.2f s per minute), ffmpeg -c copy %.2f s "
+                    "(%.2f s per minute), ratio %.2f; no fragments left: %s\n",
+                    g_conversion.movieSeconds, g_conversion.megabytes, g_conversion.oursSeconds,
+                    g_conversion.oursSeconds * 60.0 / g_conversion.movieSeconds, g_conversion.ffmpegSeconds,
+                    g_conversion.ffmpegSeconds * 60.0 / g_conversion.movieSeconds,
+                    g_conversion.oursSeconds / g_conversion.ffmpegSeconds, g_conversion.regular ? "yes" : "no");
     }
     std::error_code ignored;
     std::filesystem::remove_all(g_folder, ignored);

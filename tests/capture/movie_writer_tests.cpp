@@ -25,6 +25,7 @@
 
 #include "error_printer.h"
 #include "tests/support/command_output.h"
+#include "tests/support/mp4_boxes.h"
 #include "tests/support/temp_folder.h"
 
 namespace lumbrix {
@@ -207,28 +208,6 @@ std::string decodeErrors(const std::string& path) {
     return test::commandOutput("ffmpeg -v error -i '" + path + "' -f null - 2>&1");
 }
 
-// The top-level box types of an MP4 file, in order.
-std::vector<std::string> topLevelBoxes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> boxes;
-    uint64_t at = 0;
-    for (;;) {
-        unsigned char head[16];
-        in.seekg(static_cast<std::streamoff>(at));
-        if (!in.read(reinterpret_cast<char*>(head), 8)) break;
-        uint64_t size = (uint64_t{head[0]} << 24) | (uint64_t{head[1]} << 16) | (uint64_t{head[2]} << 8) | head[3];
-        if (size == 1) {
-            if (!in.read(reinterpret_cast<char*>(head + 8), 8)) break;
-            size = 0;
-            for (int i = 8; i < 16; ++i) size = (size << 8) | head[i];
-        }
-        boxes.emplace_back(reinterpret_cast<char*>(head + 4), 4);
-        if (size < 8) break;
-        at += size;
-    }
-    return boxes;
-}
-
 MovieVideoSettings smallVideo() {
     MovieVideoSettings settings;
     settings.widthPx = kWidth;
@@ -305,7 +284,7 @@ TEST(MovieWriterFile, PictureAndTwoSoundTracksEndUpInOneMp4) {
     for (const char* key : {"color_space", "color_transfer", "color_primaries"}) EXPECT_EQ(field(picture, key), "bt709") << key;
     EXPECT_EQ(field(picture, "color_range"), "tv");
     // A clean finish leaves a regular movie: one index, no fragments.
-    const std::vector<std::string> boxes = topLevelBoxes(path);
+    const std::vector<std::string> boxes = test::topLevelBoxes(path);
     EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moov"), 1);
     EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moof"), 0);
     EXPECT_EQ(folder.list().size(), 1u);
