@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -249,6 +250,28 @@ TEST_F(FileSourceTest, TapHandsOverWhatPlaysAsStereoWithTheGainAndASampleClock) 
     EXPECT_NEAR(peak, 0.1f, 0.012f);
     ASSERT_FALSE(levels.empty());
     EXPECT_NEAR(levels[levels.size() / 2], 3.0 * 0.1 / std::sqrt(2.0), 0.04);
+}
+
+// A recording places the file's sound by the tap's sample count, so the count must
+// follow the clock through a pause and a seek (the device plays silence meanwhile)
+// instead of standing still and pulling the later sound early.
+TEST_F(FileSourceTest, TapKeepsCountingThroughPauseAndSeek) {
+    test::ClipSpec spec;
+    spec.secondColors = {"red", "lime", "blue", "red"};
+    open(clip("paused.mp4", spec));
+    std::atomic<int64_t> tapped{0};
+    source->installRecordingTap([&](const AudioSampleBuffer& buffer) { tapped += buffer.frameCount; });
+    const auto installed = Clock::now();
+    displayFor(std::chrono::milliseconds(400));
+    source->setPlaying(false);
+    displayFor(std::chrono::milliseconds(700));
+    source->seek(2.5);
+    displayFor(std::chrono::milliseconds(300));
+    source->setPlaying(true);
+    displayFor(std::chrono::milliseconds(400));
+    const double elapsed = std::chrono::duration<double>(Clock::now() - installed).count();
+    source->removeRecordingTap();
+    EXPECT_NEAR(static_cast<double>(tapped.load()), elapsed * 48000.0, 2 * 4096 + 0.1 * elapsed * 48000.0);
 }
 
 TEST_F(FileSourceTest, TapGainReinstallAndRemoval) {
