@@ -670,6 +670,16 @@ int inChild(const std::function<int()>& body, std::function<void(pid_t)> whileRu
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// A small picture and one sound track, writing; nothing when it cannot start.
+std::unique_ptr<MovieWriter> startedWriter(const std::string& path, int& video, int& sound) {
+    auto created = MovieWriter::create(path);
+    if (!created) return nullptr;
+    std::unique_ptr<MovieWriter> writer = std::move(created.value());
+    video = writer->addVideoInput(smallVideo());
+    sound = writer->addAudioInput();
+    return writer->startWriting() ? std::move(writer) : nullptr;
+}
+
 // Noise compresses badly: files grow fast and fragments are large.
 MovieVideoFrame noiseFrame(int index, MediaTime time) {
     MovieVideoFrame frame = gradientFrame(kWidth, kHeight, index, time);
@@ -696,12 +706,10 @@ TEST(MovieWriterEnd, WriteFailureWhileWritingKeepsWhatWasWritten) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{1024 * 1024, 1024 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        auto created = MovieWriter::create(path);
-        if (!created) return 2;
-        MovieWriter& writer = *created.value();
-        const int video = writer.addVideoInput(smallVideo());
-        const int sound = writer.addAudioInput();
-        if (!writer.startWriting()) return 3;
+        int video = -1, sound = -1;
+        const auto started = startedWriter(path, video, sound);
+        if (!started) return 2;
+        MovieWriter& writer = *started;
         const auto deadline = std::chrono::steady_clock::now() + 60s;
         for (int i = 0; writer.status() == MovieWriterStatus::writing; ++i) {
             if (std::chrono::steady_clock::now() > deadline) return 4;
@@ -740,18 +748,15 @@ TEST(MovieWriterEnd, KilledRecorderLeavesAPlayableMovie) {
         const std::string path = folder.file("killed.mov");
         const int status = inChild(
             [&]() -> int {
-                auto created = MovieWriter::create(path);
-                if (!created) return 2;
-                MovieWriter& writer = *created.value();
-                const int video = writer.addVideoInput(smallVideo());
-                const int sound = writer.addAudioInput();
-                if (!writer.startWriting()) return 3;
+                int video = -1, sound = -1;
+                const auto writer = startedWriter(path, video, sound);
+                if (!writer) return 2;
                 // As the viewer records: frames and sound on the wall clock, as they come.
                 const auto start = std::chrono::steady_clock::now();
                 for (int i = 0;; ++i) {
                     std::this_thread::sleep_until(start + i * std::chrono::microseconds(1000000 / kFps));
-                    writer.appendVideo(video, noiseFrame(i, MediaTime{i * 20, 600}));
-                    writer.appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600));
+                    writer->appendVideo(video, noiseFrame(i, MediaTime{i * 20, 600}));
+                    writer->appendAudio(sound, sineBuffer(48000, 2, false, i * 1600, 1600));
                 }
             },
             [&](pid_t child) {

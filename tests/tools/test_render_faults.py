@@ -12,19 +12,10 @@ import tempfile
 import time
 import unittest
 
+from test_render_cli import SQUARE_OBJ
+
 RENDER = sys.argv[1] if len(sys.argv) > 1 else "build/bin/lumbrix-render"
 
-SQUARE_OBJ = """o square
-v 0 -1 -1
-v 0 -1 1
-v 0 1 1
-v 0 1 -1
-vt 0 0
-vt 1 0
-vt 1 1
-vt 0 1
-f 1/1 2/2 3/3 4/4
-"""
 EARLIER = b"an earlier movie that must survive"
 
 
