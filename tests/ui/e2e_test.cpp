@@ -57,17 +57,24 @@ void click(QWidget* root, const char* name) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// The program's command line: the demo venue and video named after the program.
+struct DemoCommandLine {
+    std::string program = "Lumbrix";
+    std::string venue = std::string(LUMBRIX_DEMO_DIR) + "/venue.obj";
+    std::string video = std::string(LUMBRIX_DEMO_DIR) + "/content.mp4";
+    std::vector<char*> argv{program.data(), venue.data(), video.data(), nullptr};
+    int argc = 3;
+    DemoCommandLine() = default;
+    DemoCommandLine(const DemoCommandLine&) = delete;
+    DemoCommandLine& operator=(const DemoCommandLine&) = delete;
+};
+
 TEST(EndToEnd, OpensTheDemoTakesAScreenshotRecordsTwoSecondsAndQuitsCleanly) {
-    const std::string venue = std::string(LUMBRIX_DEMO_DIR) + "/venue.obj";
-    const std::string video = std::string(LUMBRIX_DEMO_DIR) + "/content.mp4";
     QTemporaryDir captures;
     ASSERT_TRUE(captures.isValid());
 
-    std::string program = "Lumbrix";
-    std::vector<char*> argv = {program.data(), const_cast<char*>(venue.c_str()), const_cast<char*>(video.c_str()),
-                               nullptr};
-    int argc = 3;
-    ViewerApp app(argc, argv.data());
+    DemoCommandLine line;
+    ViewerApp app(line.argc, line.argv.data());
     MainWindow& window = app.window();
     ViewerViewModel& vm = window.viewModel();
 
@@ -161,13 +168,8 @@ constexpr auto kRecordFor = std::chrono::seconds(3);
 // The program, run by the test in a process of its own: it records through the panel,
 // says where, and ends as `mode` says (or waits for the test's signal).
 int runRecordingProgram(const std::string& mode) {
-    const std::string venue = std::string(LUMBRIX_DEMO_DIR) + "/venue.obj";
-    const std::string video = std::string(LUMBRIX_DEMO_DIR) + "/content.mp4";
-    std::string program = "Lumbrix";
-    std::vector<char*> argv = {program.data(), const_cast<char*>(venue.c_str()), const_cast<char*>(video.c_str()),
-                               nullptr};
-    int argc = 3;
-    ViewerApp app(argc, argv.data());
+    DemoCommandLine line;
+    ViewerApp app(line.argc, line.argv.data());
     MainWindow& window = app.window();
     ViewerViewModel& vm = window.viewModel();
     QTimer::singleShot(0, [&] {
