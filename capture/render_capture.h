@@ -132,7 +132,8 @@ private:
     // GL thread only.
     std::chrono::steady_clock::time_point recordingStart_;
     MediaTime lastVideoPTS_{0, 600};
-    int64_t lastSubmittedSlot_ = -1;  // in frames of the movie's rate
+    int gridRate_ = 60;               // frame times are whole steps of 1/gridRate_ s
+    int64_t lastSubmittedSlot_ = -1;  // in those steps
     int fps_ = 30;
     int recordingWidth_ = 0;
     int recordingHeight_ = 0;

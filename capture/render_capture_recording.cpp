@@ -82,7 +82,11 @@ std::optional<Error> RenderCapture::startRecording(const std::string& path, int 
     recordingStart_ = std::chrono::steady_clock::now();
     recordingStartNanos_.store(
         std::chrono::duration_cast<std::chrono::nanoseconds>(recordingStart_.time_since_epoch()).count());
-    lastVideoPTS_ = MediaTime{0, fps > 0 ? fps : 30};
+    // Two steps a frame keep a view drawn faster than the movie's rate as it was; the
+    // grid must divide the writer's 1/600 s, or times could not stay on it.
+    const int nominal = fps > 0 ? fps : 30;
+    gridRate_ = 2 * nominal <= 60 && 600 % (2 * nominal) == 0 ? 2 * nominal : 600 % nominal == 0 ? nominal : 600;
+    lastVideoPTS_ = MediaTime{0, gridRate_};
     lastSubmittedSlot_ = -1;
     framesAppended_.store(0);
 
@@ -191,19 +195,22 @@ void RenderCapture::capture(const CaptureTexture& frame) {
         printConsoleLine("Audio: Invalid elapsed time: " + decimal(elapsed));
         return;
     }
-    // Wall-clock times snapped to the movie's frame rate: players and converters read
-    // the rate off the times, and irregular ones make them invent a rate whose rounding
-    // collides. A frame whose place is already taken is not recorded.
-    const int fps = fps_ > 0 ? fps_ : 30;
-    const MediaTime pts{static_cast<int64_t>(std::llround(elapsed * fps)), fps};
-    if (pts.value < 0) {
-        printConsoleLine("Audio: Invalid PTS: " + decimal(pts.seconds()));
+    // Wall-clock times snapped to a regular grid: players and converters read the rate
+    // off the times, and irregular ones make them invent a rate whose rounding collides.
+    // A frame whose place is taken moves to the next one if that is less than a step
+    // away; otherwise it is not recorded.
+    const int grid = gridRate_;
+    int64_t slot = std::llround(elapsed * grid);
+    if (slot < 0) {
+        printConsoleLine("Audio: Invalid PTS: " + decimal(elapsed));
         return;
     }
-    if (pts.value <= lastSubmittedSlot_) {
-        return;
+    if (slot <= lastSubmittedSlot_) {
+        if (static_cast<double>(lastSubmittedSlot_ + 1) - elapsed * grid >= 1.0) return;
+        slot = lastSubmittedSlot_ + 1;
     }
-    lastSubmittedSlot_ = pts.value;
+    const MediaTime pts{slot, grid};
+    lastSubmittedSlot_ = slot;
     const uint64_t tag = ++nextTag_;
     if (readback_->submit(frame.name, frame.widthPx, frame.heightPx, tag)) {
         pending_->frames[tag] = Pending::Frame{writer, input, pts, elapsed};
