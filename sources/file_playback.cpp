@@ -12,6 +12,7 @@ extern "C" {
 #include <cstring>
 
 #include "platform/media/ffmpeg_handles.h"
+#include "sources/media_file.h"
 
 namespace lumbrix {
 
@@ -44,78 +45,31 @@ struct FilePlayback::Stream {
 };
 
 Expected<std::unique_ptr<FilePlayback>, std::string> FilePlayback::open(const std::string& path) {
+    auto opened = MediaFile::open(path);
+    if (!opened) {
+        // The viewer has always left FFmpeg's reason out of this one.
+        if (opened.error().step == MediaFileStep::ReadStreams) {
+            return unexpected(std::string("cannot read the file's streams"));
+        }
+        return unexpected(opened.error().message);
+    }
+    MediaFile& file = opened.value();
     std::unique_ptr<FilePlayback> playback(new FilePlayback());
     playback->path_ = path;
     playback->container_ = std::make_unique<Stream>();
     Stream& stream = *playback->container_;
-
-    DictionaryOwner options;
-    // Local files only: nothing a crafted file names may be fetched from elsewhere.
-    av_dict_set(&options.dictionary, "protocol_whitelist", "file", 0);
-    AVFormatContext* opened = nullptr;
-    // The prefix keeps a colon in the file name from being taken for a protocol.
-    const std::string url = "file:" + path;
-    if (const int error = avformat_open_input(&opened, url.c_str(), nullptr, &options.dictionary); error < 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(error, text, sizeof text);
-        return unexpected(std::string("cannot open the file: ") + text);
-    }
-    stream.format.reset(opened);
-    if (avformat_find_stream_info(stream.format.get(), nullptr) < 0) {
-        return unexpected(std::string("cannot read the file's streams"));
-    }
-    AVFormatContext* format = stream.format.get();
-    stream.startTime = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
-
-    const AVCodec* videoCodec = nullptr;
-    const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &videoCodec, 0);
-    if (video < 0 || (format->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
-        return unexpected(std::string("no video stream"));
-    }
-    if (videoCodec == nullptr) {
-        return unexpected(std::string("no decoder for the video stream"));
-    }
-    const AVStream* videoStream = format->streams[video];
-    if (videoStream->codecpar->width <= 0 || videoStream->codecpar->height <= 0 ||
-        videoStream->codecpar->width > 16384 || videoStream->codecpar->height > 16384) {
-        return unexpected(std::string("unsupported picture size"));
-    }
-    stream.video.reset(avcodec_alloc_context3(videoCodec));
-    if (!stream.video || avcodec_parameters_to_context(stream.video.get(), videoStream->codecpar) < 0) {
-        return unexpected(std::string("cannot set up the video decoder"));
-    }
-    stream.video->thread_count = 0;  // as many as the machine has
-    if (avcodec_open2(stream.video.get(), videoCodec, nullptr) < 0) {
-        return unexpected(std::string("cannot open the video decoder"));
-    }
-    playback->videoStream_ = video;
-    stream.videoTimeBase = videoStream->time_base;
-    const AVRational rate = av_guess_frame_rate(format, const_cast<AVStream*>(videoStream), nullptr);
-    if (rate.num > 0 && rate.den > 0) {
-        playback->frameDuration_ = av_q2d(av_inv_q(rate));
-    }
-
-    const AVCodec* audioCodec = nullptr;
-    const int audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, video, &audioCodec, 0);
-    if (audio >= 0 && audioCodec != nullptr) {
-        CodecContextPtr context(avcodec_alloc_context3(audioCodec));
-        if (context && avcodec_parameters_to_context(context.get(), format->streams[audio]->codecpar) >= 0 &&
-            avcodec_open2(context.get(), audioCodec, nullptr) >= 0 && context->sample_rate > 0 &&
-            context->ch_layout.nb_channels > 0) {
-            stream.audio = std::move(context);
-            stream.audioTimeBase = format->streams[audio]->time_base;
-            playback->audioStream_ = audio;
-        }
-    }
-
-    double duration = 0.0;
-    if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
-        duration = static_cast<double>(format->duration) / AV_TIME_BASE;
-    } else if (videoStream->duration != AV_NOPTS_VALUE && videoStream->duration > 0) {
-        duration = static_cast<double>(videoStream->duration) * av_q2d(videoStream->time_base);
-    }
-    if (duration > 0.0 && std::isfinite(duration)) {
-        playback->duration_ = duration;
+    stream.format = std::move(file.format);
+    stream.startTime = file.startTime;
+    stream.video = std::move(file.video);
+    stream.videoTimeBase = stream.format->streams[file.videoStream]->time_base;
+    playback->videoStream_ = file.videoStream;
+    playback->frameDuration_ = file.frameSeconds;
+    playback->duration_ = file.durationSeconds;
+    // The device is fed from the decoder's own rate and channels: without them, no sound.
+    if (file.audio && file.audio->sample_rate > 0 && file.audio->ch_layout.nb_channels > 0) {
+        stream.audio = std::move(file.audio);
+        stream.audioTimeBase = stream.format->streams[file.audioStream]->time_base;
+        playback->audioStream_ = file.audioStream;
     }
     return playback;
 }
@@ -471,19 +425,9 @@ void FilePlayback::videoLoop() {
             }
         }
         picture.rgba.resize(bytes);
-        container_->scaler.reset(sws_getCachedContext(
-            container_->scaler.release(), source->width, source->height, static_cast<AVPixelFormat>(source->format),
-            source->width, source->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!container_->scaler) {
+        if (!prepareRgbaConverter(container_->scaler, *source, source->width, source->height)) {
             return std::optional<DecodedPicture>();
         }
-        // Colours as the file declares them: BT.709 for HD unless it says otherwise.
-        const int space = source->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709
-                          : source->colorspace == AVCOL_SPC_UNSPECIFIED && source->height >= 720 ? SWS_CS_ITU709
-                                                                                               : SWS_CS_ITU601;
-        const int fullRange = source->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
-        sws_setColorspaceDetails(container_->scaler.get(), sws_getCoefficients(space), fullRange,
-                                 sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
         uint8_t* planes[4] = {picture.rgba.data(), nullptr, nullptr, nullptr};
         int strides[4] = {source->width * 4, 0, 0, 0};
         sws_scale(container_->scaler.get(), source->data, source->linesize, 0, source->height, planes, strides);

@@ -12,7 +12,7 @@ extern "C" {
 #include <limits>
 
 #include "platform/media/ffmpeg_handles.h"
-#include "platform/regular_file.h"
+#include "sources/media_file.h"
 
 namespace lumbrix {
 
@@ -43,29 +43,13 @@ constexpr double kSampleSlack = 1e-6;
 
 constexpr int64_t kUnknownIndex = std::numeric_limits<int64_t>::min();
 
-std::string errorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
-
+// Seeks and the sound reopen the file; a failure is one line of text to them.
 Expected<FormatContextPtr, std::string> openContainer(const std::string& path) {
-    // FFmpeg's file protocol opens whatever is there and would wait for a pipe's writer.
-    if (auto reason = regularFileReason(path)) return unexpected("cannot open the file: " + *reason);
-    DictionaryOwner options;
-    // Local files only: nothing a crafted file names may be fetched from elsewhere.
-    av_dict_set(&options.dictionary, "protocol_whitelist", "file", 0);
-    // The prefix keeps a colon in the file name from being taken for a protocol.
-    const std::string url = "file:" + path;
-    AVFormatContext* opened = nullptr;
-    if (const int error = avformat_open_input(&opened, url.c_str(), nullptr, &options.dictionary); error < 0) {
-        return unexpected("cannot open the file: " + errorText(error));
+    auto opened = openMediaContainer(path);
+    if (!opened) {
+        return unexpected(opened.error().message);
     }
-    FormatContextPtr format(opened);
-    if (const int error = avformat_find_stream_info(format.get(), nullptr); error < 0) {
-        return unexpected("cannot read the file's streams: " + errorText(error));
-    }
-    return format;
+    return std::move(opened.value());
 }
 
 // Only one stream is wanted from each demuxer; the others are not even read.
@@ -75,10 +59,6 @@ void keepOnlyStream(AVFormatContext* format, int keep) {
             format->streams[i]->discard = AVDISCARD_ALL;
         }
     }
-}
-
-int64_t containerStart(const AVFormatContext* format) {
-    return format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
 }
 
 // Seconds from the container's start, as the viewer counts them. Multiplying before
@@ -237,20 +217,10 @@ struct OfflineVideoReader::Picture {
 
     bool convert() {
         AVFrame* frame = held.get();
-        scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
-                                          static_cast<AVPixelFormat>(frame->format), width, height,
-                                          AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!scaler) {
+        // Colours as the viewer's playback gives them.
+        if (!prepareRgbaConverter(scaler, *frame, width, height)) {
             return false;
         }
-        // Colours as the file declares them: BT.709 for HD unless it says otherwise, the
-        // same reading the viewer's playback gives them.
-        const int space = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709
-                          : frame->colorspace == AVCOL_SPC_UNSPECIFIED && frame->height >= 720 ? SWS_CS_ITU709
-                                                                                              : SWS_CS_ITU601;
-        const int fullRange = frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
-        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), fullRange,
-                                 sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
         rgba.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
         uint8_t* planes[4] = {rgba.data(), nullptr, nullptr, nullptr};
         int strides[4] = {width * 4, 0, 0, 0};
@@ -520,50 +490,25 @@ OfflineVideoReader::OfflineVideoReader() = default;
 OfflineVideoReader::~OfflineVideoReader() = default;
 
 Expected<std::unique_ptr<OfflineVideoReader>, std::string> OfflineVideoReader::open(const std::string& path) {
-    auto opened = openContainer(path);
+    auto opened = MediaFile::open(path);
     if (!opened) {
-        return unexpected(opened.error());
+        return unexpected(opened.error().message);
     }
+    MediaFile& file = opened.value();
     std::unique_ptr<OfflineVideoReader> reader(new OfflineVideoReader());
     reader->picture_ = std::make_unique<Picture>();
     Picture& picture = *reader->picture_;
     picture.path = path;
-    picture.format = std::move(opened.value());
+    picture.format = std::move(file.format);
+    picture.decoder = std::move(file.video);
     AVFormatContext* format = picture.format.get();
-
-    const AVCodec* videoCodec = nullptr;
-    const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &videoCodec, 0);
-    if (video < 0 || (format->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
-        return unexpected(std::string("no video stream"));
-    }
-    if (videoCodec == nullptr) {
-        return unexpected(std::string("no decoder for the video stream"));
-    }
-    const AVCodec* audioCodec = nullptr;
-    const int audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, video, &audioCodec, 0);
-
-    AVStream* videoStream = format->streams[video];
-    const AVCodecParameters* parameters = videoStream->codecpar;
-    if (parameters->width <= 0 || parameters->height <= 0 || parameters->width > 16384 || parameters->height > 16384) {
-        return unexpected(std::string("unsupported picture size"));
-    }
-    picture.decoder.reset(avcodec_alloc_context3(videoCodec));
-    if (!picture.decoder || avcodec_parameters_to_context(picture.decoder.get(), parameters) < 0) {
-        return unexpected(std::string("cannot set up the video decoder"));
-    }
-    picture.decoder->thread_count = 0;  // as many as the machine has
-    if (avcodec_open2(picture.decoder.get(), videoCodec, nullptr) < 0) {
-        return unexpected(std::string("cannot open the video decoder"));
-    }
+    const int video = file.videoStream;
     picture.stream = video;
-    picture.timeBase = videoStream->time_base;
-    picture.startTime = containerStart(format);
-    picture.width = parameters->width;
-    picture.height = parameters->height;
-    const AVRational rate = av_guess_frame_rate(format, videoStream, nullptr);
-    if (rate.num > 0 && rate.den > 0) {
-        picture.frameSeconds = av_q2d(av_inv_q(rate));
-    }
+    picture.timeBase = format->streams[video]->time_base;
+    picture.startTime = file.startTime;
+    picture.width = file.widthPx;
+    picture.height = file.heightPx;
+    picture.frameSeconds = file.frameSeconds;
     keepOnlyStream(format, video);
 
     // The first picture proves the stream decodes, and fixes what "before the start" shows.
@@ -585,17 +530,10 @@ Expected<std::unique_ptr<OfflineVideoReader>, std::string> OfflineVideoReader::o
     reader->width_ = picture.width;
     reader->height_ = picture.height;
 
-    double duration = 0.0;
-    if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
-        duration = static_cast<double>(format->duration) / AV_TIME_BASE;
-    } else if (videoStream->duration != AV_NOPTS_VALUE && videoStream->duration > 0) {
-        duration = static_cast<double>(videoStream->duration) * av_q2d(videoStream->time_base);
-    }
-    if (duration > 0.0 && std::isfinite(duration)) {
-        reader->duration_ = duration;
-    }
+    reader->duration_ = file.durationSeconds;
 
-    if (audio >= 0 && audioCodec != nullptr) {
+    const int audio = file.audioStream;
+    if (audio >= 0) {
         // A second demuxer on the same file; its streams are numbered the same way.
         auto reopened = openContainer(path);
         if (!reopened) {
@@ -607,12 +545,11 @@ Expected<std::unique_ptr<OfflineVideoReader>, std::string> OfflineVideoReader::o
         if (static_cast<unsigned>(audio) < soundFormat->nb_streams &&
             soundFormat->streams[audio]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             const AVStream* audioStream = soundFormat->streams[audio];
-            sound->decoder.reset(avcodec_alloc_context3(audioCodec));
+            // The decoder was opened on the first demuxer's description of the very same stream.
+            sound->decoder = std::move(file.audio);
             sound->packet.reset(av_packet_alloc());
             sound->frame.reset(av_frame_alloc());
-            if (sound->decoder && sound->packet && sound->frame &&
-                avcodec_parameters_to_context(sound->decoder.get(), audioStream->codecpar) >= 0 &&
-                avcodec_open2(sound->decoder.get(), audioCodec, nullptr) >= 0) {
+            if (sound->decoder && sound->packet && sound->frame) {
                 sound->path = path;
                 sound->stream = audio;
                 sound->timeBase = audioStream->time_base;
