@@ -1,13 +1,18 @@
 #include "app/application_shell.h"
 
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
+#include <QHash>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStyleFactory>
 
 #include "app/app_icon.h"
 #include "app/help_panel.h"
+#include "ui/command_table.h"
 #include "viewer/notification_center.h"
 
 namespace lumbrix {
@@ -57,31 +62,48 @@ void configureApplication(QApplication& application) {
     QApplication::setWindowIcon(lumbrixIcon());
 }
 
+namespace {
+
+// What a menu item does. No default case, so -Wswitch names a command that joins the
+// table without a handler here.
+std::function<void()> menuHandler(Command command, HelpPanelController& help, NotificationCenter& notifications) {
+    switch (command) {
+    case Command::toggleCameraLock:
+        return [&notifications] { notifications.post(kToggleCameraLockNotification); };
+    case Command::toggleFloorGrid:
+        return [&notifications] { notifications.post(kToggleFloorGridNotification); };
+    case Command::keyboardShortcuts:
+        // The controller may go before the window that holds the menu.
+        return [controller = QPointer<HelpPanelController>(&help)] {
+            if (controller) controller->show();
+        };
+    case Command::savePreset:
+    case Command::recallPreset:
+        break;  // keys of the 3D view only
+    }
+    return {};
+}
+
+}  // namespace
+
 void installMenus(QMainWindow& window, HelpPanelController& help, NotificationCenter& notifications) {
     QMenuBar* bar = window.menuBar();
-
-    QMenu* camera = bar->addMenu(QObject::tr("Camera"));
-    camera->setObjectName(QStringLiteral("cameraMenu"));
-    QAction* lock = camera->addAction(QObject::tr("Toggle Camera Lock"));
-    lock->setObjectName(QStringLiteral("toggleCameraLockAction"));
-    lock->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    QObject::connect(lock, &QAction::triggered, &window,
-                     [&notifications] { notifications.post(kToggleCameraLockNotification); });
-
-    QMenu* view = bar->addMenu(QObject::tr("View"));
-    view->setObjectName(QStringLiteral("viewMenu"));
-    QAction* grid = view->addAction(QObject::tr("Toggle Floor Grid"));
-    grid->setObjectName(QStringLiteral("toggleFloorGridAction"));
-    grid->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
-    QObject::connect(grid, &QAction::triggered, &window,
-                     [&notifications] { notifications.post(kToggleFloorGridNotification); });
-
-    QMenu* helpMenu = bar->addMenu(QObject::tr("Help"));
-    helpMenu->setObjectName(QStringLiteral("helpMenu"));
-    QAction* shortcuts = helpMenu->addAction(QObject::tr("Keyboard Shortcuts\u2026"));
-    shortcuts->setObjectName(QStringLiteral("keyboardShortcutsAction"));
-    shortcuts->setMenuRole(QAction::NoRole);
-    QObject::connect(shortcuts, &QAction::triggered, &help, [&help] { help.show(); });
+    QHash<QString, QMenu*> menus;
+    for (const CommandSpec& spec : kCommands) {
+        if (spec.menu == nullptr) continue;
+        const QString title = QString::fromUtf8(spec.menu);
+        QMenu*& menu = menus[title];
+        if (menu == nullptr) {
+            menu = bar->addMenu(QObject::tr(spec.menu));
+            menu->setObjectName(title.toLower() + QStringLiteral("Menu"));
+        }
+        QAction* action = menu->addAction(QObject::tr(spec.label));
+        action->setObjectName(QString::fromUtf8(spec.name) + QStringLiteral("Action"));
+        if (spec.hasKeys()) action->setShortcut(QKeySequence(spec.keys));
+        // Off the platform's own application menu, whatever the label says.
+        action->setMenuRole(QAction::NoRole);
+        QObject::connect(action, &QAction::triggered, &window, menuHandler(spec.command, help, notifications));
+    }
 }
 
 }  // namespace lumbrix

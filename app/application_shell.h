@@ -17,8 +17,9 @@ QPalette darkPalette();
 // Names (which also place the settings file), style, palette and icon.
 void configureApplication(QApplication& application);
 
-// Camera → Toggle Camera Lock (Ctrl+L), View → Toggle Floor Grid (Ctrl+G), each posting
-// its notification on `notifications`; Help → Keyboard Shortcuts… showing `help`.
+// The command table's menus: Camera → Toggle Camera Lock (Ctrl+L), View → Toggle Floor
+// Grid (Ctrl+G), each posting its notification on `notifications`; Help → Keyboard
+// Shortcuts… showing `help`.
 void installMenus(QMainWindow& window, HelpPanelController& help, NotificationCenter& notifications);
 
 }  // namespace lumbrix

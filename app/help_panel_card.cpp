@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/app_icon.h"
+#include "ui/command_table.h"
 
 namespace lumbrix {
 
@@ -90,14 +92,25 @@ void HudButton::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
 
+QString KeyboardShortcutsCard::keysText(const CommandSpec& spec) {
+    // "Ctrl+L" reads "Ctrl L" on the card; a slot command's Key_0 stands for all ten digits.
+    QString text = QKeySequence(spec.keys).toString(QKeySequence::PortableText);
+    text.replace(QLatin1Char('+'), QLatin1Char(' '));
+    if (spec.digitSlots) text += QStringLiteral("\u20269");
+    return text;
+}
+
 const std::vector<KeyboardShortcutsCard::Section>& KeyboardShortcutsCard::sections() {
-    static const std::vector<Section> table = {
-        {QStringLiteral("Camera Presets"),
-         {{QStringLiteral("Ctrl 0\u20269"), QStringLiteral("Save camera preset")},
-          {QStringLiteral("Alt 0\u20269"), QStringLiteral("Recall camera preset")}}},
-        {QStringLiteral("Camera"),
-         {{QStringLiteral("Ctrl L"), QStringLiteral("Camera Lock")}, {QStringLiteral("Ctrl G"), QStringLiteral("Grid")}}},
-    };
+    static const std::vector<Section> table = [] {
+        std::vector<Section> built;
+        for (const CommandSpec& spec : kCommands) {
+            if (!spec.hasKeys() || spec.helpSection == nullptr) continue;
+            const QString title = QString::fromUtf8(spec.helpSection);
+            if (built.empty() || built.back().title != title) built.push_back({title, {}});
+            built.back().rows.push_back({keysText(spec), QString::fromUtf8(spec.helpDescription)});
+        }
+        return built;
+    }();
     return table;
 }
 

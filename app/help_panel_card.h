@@ -3,11 +3,14 @@
 // key and description rows, and an OK button. The card paints its own rounded, lit
 // background; the panel around it is transparent.
 #include <functional>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QWidget>
 
 namespace lumbrix {
+
+struct CommandSpec;
 
 // The card's one button: a quiet rounded plate that brightens under the pointer.
 class HudButton final : public QAbstractButton {
@@ -38,8 +41,8 @@ public:
     // `onClose` runs when OK is pressed.
     explicit KeyboardShortcutsCard(std::function<void()> onClose, QWidget* parent = nullptr);
 
-    // What the rows say, in order: key text and description. The key texts name this
-    // platform's keys for the shortcuts that really act.
+    // What the rows say, in order: key text and description, for each keyed command of
+    // the command table, so the card names the keys that really act.
     struct Row {
         QString keys;
         QString description;
@@ -49,6 +52,8 @@ public:
         std::vector<Row> rows;
     };
     static const std::vector<Section>& sections();
+    // "Ctrl L", "Alt 0…9".
+    static QString keysText(const CommandSpec& spec);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -100,15 +100,9 @@ void InteractionView::removeKeyMonitor() {
 }
 
 std::optional<KeyCommand> InteractionView::keyCommandFor(int key, Qt::KeyboardModifiers modifiers) {
-    const bool ctrl = modifiers.testFlag(Qt::ControlModifier);
-    const bool alt = modifiers.testFlag(Qt::AltModifier);
-    if (ctrl && key == Qt::Key_L) return KeyCommand{KeyCommand::Kind::toggleCameraLock, 0};
-    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
-        const int slot = key - Qt::Key_0;
-        if (ctrl) return KeyCommand{KeyCommand::Kind::savePreset, slot};
-        if (alt) return KeyCommand{KeyCommand::Kind::recallPreset, slot};
-    }
-    return std::nullopt;
+    const std::optional<CommandKey> found = commandForKey(key, modifiers);
+    if (!found) return std::nullopt;
+    return KeyCommand{found->spec->command, found->slot, found->spec->owner == KeyOwner::view};
 }
 
 bool InteractionView::eventFilter(QObject* watched, QEvent* event) {
@@ -121,7 +115,7 @@ bool InteractionView::eventFilter(QObject* watched, QEvent* event) {
 bool InteractionView::handleKey(QKeyEvent& event) {
     currentModifiers_ = event.modifiers();
     const std::optional<KeyCommand> command = keyCommandFor(event.key(), event.modifiers());
-    if (!command) return false;
+    if (!command || !command->ownedByView) return false;
     // Qt offers a key to the shortcut map before delivering it. Claiming the override
     // keeps a menu action with the same shortcut from firing; the command itself runs
     // once, on the key press that follows. Consumed even when the delegate is gone.
@@ -138,6 +132,9 @@ bool InteractionView::handleKey(QKeyEvent& event) {
         case KeyCommand::Kind::recallPreset:
             delegate_->recallPreset(command->slot);
             break;
+        case KeyCommand::Kind::toggleFloorGrid:
+        case KeyCommand::Kind::keyboardShortcuts:
+            break;  // the menu's keys, never owned by the view
         }
     }
     return true;

@@ -2,14 +2,16 @@
 // The input half of the 3D view: mouse drags, wheel, pinch and the camera shortcuts in,
 // normalised commands to an InteractionDelegate out. It does no camera math.
 //
-// The shortcuts (Ctrl+L, Ctrl+digit, Alt+digit) work wherever the keyboard focus is,
-// through an application-wide event filter that exists only while the view is shown.
+// The keys the command table gives the view (Ctrl+L, Ctrl+digit, Alt+digit) work wherever
+// the keyboard focus is, through an application-wide event filter that exists only while
+// the view is shown.
 #include <optional>
 
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
 
+#include "ui/command_table.h"
 #include "ui/scroll_normalizer.h"
 
 class QKeyEvent;
@@ -22,11 +24,13 @@ namespace lumbrix {
 
 class InteractionDelegate;
 
-// A camera shortcut a key press stands for.
+// A command a key press stands for.
 struct KeyCommand {
-    enum class Kind { toggleCameraLock, savePreset, recallPreset };
+    using Kind = Command;
     Kind kind = Kind::toggleCameraLock;
     int slot = 0;
+    // Whether the view answers it; otherwise the key is left to the window's menu.
+    bool ownedByView = false;
 };
 
 class InteractionView final : public QObject {
@@ -53,7 +57,7 @@ public:
     void removeKeyMonitor();
     bool hasKeyMonitor() const { return keyMonitorInstalled_; }
 
-    // Ctrl is tested before Alt, so Ctrl+Alt+digit saves.
+    // The command table's answer for a key; Ctrl+Alt+digit saves.
     static std::optional<KeyCommand> keyCommandFor(int key, Qt::KeyboardModifiers modifiers);
 
     Qt::KeyboardModifiers currentModifiers() const { return currentModifiers_; }

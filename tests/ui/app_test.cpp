@@ -20,6 +20,8 @@
 #include "app/help_panel.h"
 #include "app/help_panel_card.h"
 #include "tests/viewer/view_model_support.h"
+#include "ui/command_table.h"
+#include "ui/interaction_view.h"
 #include "ui/main_window.h"
 
 namespace lumbrix::test {
@@ -320,6 +322,53 @@ TEST_F(MenuTest, TheKeysActOnceEachInTheActiveWindow) {
     QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
     pumpFor(std::chrono::milliseconds(10));
     EXPECT_FALSE(vm.isCameraLocked());
+}
+
+// A key is declared once, in the command table; the menu item, the help card's row and
+// the 3D view's key map each read it back from there.
+TEST_F(MenuTest, TheMenusTheHelpCardAndTheViewsKeysFollowTheCommandTable) {
+    window = std::make_unique<MainWindow>(dependencies());
+    installMenus(*window, help, notifications);
+
+    size_t keyed = 0;
+    for (const CommandSpec& spec : kCommands) {
+        SCOPED_TRACE(spec.name);
+        QAction* item = action((std::string(spec.name) + "Action").c_str());
+        ASSERT_EQ(item != nullptr, spec.menu != nullptr);
+        if (item != nullptr) {
+            EXPECT_EQ(item->text(), QString::fromUtf8(spec.label));
+            EXPECT_EQ(item->shortcut(), spec.hasKeys() ? QKeySequence(spec.keys) : QKeySequence());
+        }
+        if (!spec.hasKeys()) continue;
+        ++keyed;
+
+        const KeyboardShortcutsCard::Row* row = nullptr;
+        for (const KeyboardShortcutsCard::Section& section : KeyboardShortcutsCard::sections()) {
+            for (const KeyboardShortcutsCard::Row& candidate : section.rows) {
+                if (section.title == QString::fromUtf8(spec.helpSection) &&
+                    candidate.description == QString::fromUtf8(spec.helpDescription)) {
+                    row = &candidate;
+                }
+            }
+        }
+        ASSERT_NE(row, nullptr) << "no help card row";
+        // "Alt 0…9" names the keys Alt+0 stands for.
+        QString keys = row->keys;
+        keys.replace(QString::fromUtf8("0\u20269"), QStringLiteral("0")).replace(QLatin1Char(' '), QLatin1Char('+'));
+        EXPECT_EQ(QKeySequence::fromString(keys, QKeySequence::PortableText), QKeySequence(spec.keys))
+            << row->keys.toStdString();
+
+        for (int slot = 0; slot < (spec.digitSlots ? 10 : 1); ++slot) {
+            const std::optional<KeyCommand> answer =
+                InteractionView::keyCommandFor(spec.keys.key() + slot, spec.keys.keyboardModifiers());
+            ASSERT_TRUE(answer.has_value()) << "slot " << slot;
+            EXPECT_EQ(answer->kind, spec.command);
+            EXPECT_EQ(answer->slot, slot);
+        }
+    }
+    size_t rows = 0;
+    for (const KeyboardShortcutsCard::Section& section : KeyboardShortcutsCard::sections()) rows += section.rows.size();
+    EXPECT_EQ(rows, keyed) << "the card has a row for each keyed command and nothing else";
 }
 
 // --- desktop install ----------------------------------------------------------------------

@@ -1,0 +1,77 @@
+#pragma once
+// Every keyboard command of the program in one place: its name, where it sits in the
+// menus, its keys and what the help card says about it. The menus, the 3D view's key
+// map and the help card are all built from this table, so a key is declared once and
+// the card cannot promise a key that does something else.
+//
+// Plain data, kept here rather than in app/ so the 3D view can read it; app/ adds the
+// menu handlers and the card.
+#include <array>
+#include <optional>
+
+#include <QKeyCombination>
+
+namespace lumbrix {
+
+enum class Command { savePreset, recallPreset, toggleCameraLock, toggleFloorGrid, keyboardShortcuts };
+
+// Who answers a command's keys.
+enum class KeyOwner {
+    // The window's menu action, while that window is active.
+    menu,
+    // The 3D view's application-wide key monitor, wherever the focus is, and ahead of a
+    // menu action with the same keys, so one press acts once.
+    view,
+};
+
+struct CommandSpec {
+    Command command;
+    // Also names the menu action's object: name + "Action".
+    const char* name;
+    // Menu title and item label; none for keys that only the 3D view knows.
+    const char* menu;
+    const char* label;
+    // No key when `keys` has Qt::Key_unknown. With `digitSlots` the key is Qt::Key_0 and
+    // stands for every digit, the digit being the slot.
+    QKeyCombination keys;
+    bool digitSlots;
+    KeyOwner owner;
+    const char* helpSection;
+    const char* helpDescription;
+
+    bool hasKeys() const { return keys.key() != Qt::Key_unknown; }
+};
+
+// In menu order and in the help card's order. A saving key comes before a recalling one,
+// so Ctrl+Alt+digit saves.
+inline constexpr std::array<CommandSpec, 5> kCommands = {{
+    {Command::savePreset, "savePreset", nullptr, nullptr, Qt::CTRL | Qt::Key_0, true, KeyOwner::view,
+     "Camera Presets", "Save camera preset"},
+    {Command::recallPreset, "recallPreset", nullptr, nullptr, Qt::ALT | Qt::Key_0, true, KeyOwner::view,
+     "Camera Presets", "Recall camera preset"},
+    {Command::toggleCameraLock, "toggleCameraLock", "Camera", "Toggle Camera Lock", Qt::CTRL | Qt::Key_L, false,
+     KeyOwner::view, "Camera", "Camera Lock"},
+    {Command::toggleFloorGrid, "toggleFloorGrid", "View", "Toggle Floor Grid", Qt::CTRL | Qt::Key_G, false,
+     KeyOwner::menu, "Camera", "Grid"},
+    {Command::keyboardShortcuts, "keyboardShortcuts", "Help", "Keyboard Shortcuts\u2026",
+     QKeyCombination(Qt::Key_unknown), false, KeyOwner::menu, nullptr, nullptr},
+}};
+
+// A command a key press stands for, with the digit for a slot command.
+struct CommandKey {
+    const CommandSpec* spec = nullptr;
+    int slot = 0;
+};
+
+// The first entry whose key is pressed with its modifiers held; other modifiers held
+// besides (Shift, keypad) do not matter.
+inline std::optional<CommandKey> commandForKey(int key, Qt::KeyboardModifiers modifiers) {
+    for (const CommandSpec& spec : kCommands) {
+        if (!spec.hasKeys() || (modifiers & spec.keys.keyboardModifiers()) != spec.keys.keyboardModifiers()) continue;
+        if (spec.digitSlots && key >= Qt::Key_0 && key <= Qt::Key_9) return CommandKey{&spec, key - Qt::Key_0};
+        if (!spec.digitSlots && key == spec.keys.key()) return CommandKey{&spec, 0};
+    }
+    return std::nullopt;
+}
+
+}  // namespace lumbrix
