@@ -70,6 +70,13 @@ std::string presetName() {
     return preset && *preset ? preset : "ultrafast";
 }
 
+RecordingSettings benchRecordingSettings() {
+    RecordingSettings settings;
+    settings.videoBitRate = kBitRate;
+    settings.x264Preset = presetName();
+    return settings;
+}
+
 // A picture source whose texture is new noise every time it is asked.
 class NoisePicture : public TextureSource {
 public:
@@ -169,7 +176,7 @@ void liveRecording(benchmark::State& state) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 
     auto recorder = RenderCapture::create(queue);
-    recorder->setVideoPreset(presetName());
+    recorder->setRecordingSettings(benchRecordingSettings());
     const std::string path = g_folder + "/live.mp4";
     const double seconds = envSeconds("LUMBRIX_BENCH_RECORD_SECONDS", 60.0);
     std::vector<double> captureMs;
@@ -232,7 +239,7 @@ void liveCaptureOnly(benchmark::State& state) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
     auto recorder = RenderCapture::create(queue);
-    recorder->setVideoPreset(presetName());
+    recorder->setRecordingSettings(benchRecordingSettings());
     const std::string path = g_folder + "/capture-only.mp4";
     const double seconds = envSeconds("LUMBRIX_BENCH_RECORD_SECONDS", 60.0);
     std::vector<double> captureMs;
@@ -304,13 +311,7 @@ void encoderSpeed(benchmark::State& state) {
             return;
         }
         std::shared_ptr<MovieWriter> writer = std::move(created.value());
-        MovieVideoSettings settings;
-        settings.widthPx = kWidth;
-        settings.heightPx = kHeight;
-        settings.framesPerSecond = kFps;
-        settings.averageBitRate = kBitRate;
-        settings.x264Preset = presetName();
-        const int input = writer->addVideoInput(settings);
+        const int input = writer->addVideoInput(MovieVideoSettings::of(benchRecordingSettings(), kWidth, kHeight, kFps));
         if (input < 0 || !writer->startWriting()) {
             state.SkipWithError("the writer did not start");
             return;

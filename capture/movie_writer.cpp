@@ -40,8 +40,10 @@ enum WriterErrorCode : int {
     muxFailed = 5,
 };
 
-constexpr int kAudioRate = 48000;
-constexpr int64_t kAudioBitRate = 128000;
+constexpr int kAudioRate = RecordingSettings::kAudioSampleRate;
+constexpr int kAudioChannels = RecordingSettings::kAudioChannels;
+constexpr int64_t kAudioBitRate = RecordingSettings::kAudioBitRate;
+static_assert(kAudioChannels == 2, "the sound path packs left and right planes");
 constexpr AVRational kVideoTimeBase{1, 600};
 constexpr AVRational kAudioTimeBase{1, kAudioRate};
 constexpr size_t kVideoQueueLimit = 6;
@@ -217,7 +219,7 @@ struct MovieWriter::Impl {
         if (output->oformat->flags & AVFMT_GLOBALHEADER) context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
         DictionaryOwner options;
-        av_dict_set(&options.dictionary, "preset", settings.x264Preset.empty() ? "ultrafast" : settings.x264Preset.c_str(), 0);
+        av_dict_set(&options.dictionary, "preset", settings.x264Preset.empty() ? RecordingSettings{}.x264Preset.c_str() : settings.x264Preset.c_str(), 0);
         av_dict_set(&options.dictionary, "profile", "high", 0);
         // The profile option only caps what x264 uses; ultrafast alone writes Constrained
         // Baseline. The 8×8 transform is a High tool, so the stream really is High.
@@ -251,7 +253,7 @@ struct MovieWriter::Impl {
         AVCodecContext& context = *input.encoder;
         context.sample_fmt = AV_SAMPLE_FMT_FLTP;
         context.sample_rate = kAudioRate;
-        av_channel_layout_default(&context.ch_layout, 2);
+        av_channel_layout_default(&context.ch_layout, kAudioChannels);
         context.bit_rate = kAudioBitRate;
         context.time_base = kAudioTimeBase;
         if (output->oformat->flags & AVFMT_GLOBALHEADER) context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -259,14 +261,14 @@ struct MovieWriter::Impl {
             return writerError(encoderSetupFailed, "Cannot open the AAC encoder", result);
 
         const int frameSize = context.frame_size > 0 ? context.frame_size : 1024;
-        input.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, frameSize * 4));
+        input.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kAudioChannels, frameSize * 4));
         input.frame.reset(av_frame_alloc());
         if (!input.fifo || !input.frame)
             return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", AVERROR(ENOMEM));
         input.frame->format = AV_SAMPLE_FMT_FLTP;
         input.frame->sample_rate = kAudioRate;
         input.frame->nb_samples = frameSize;
-        av_channel_layout_default(&input.frame->ch_layout, 2);
+        av_channel_layout_default(&input.frame->ch_layout, kAudioChannels);
         if (int result = av_frame_get_buffer(input.frame.get(), 0); result < 0)
             return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", result);
 

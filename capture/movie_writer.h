@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/recording_settings.h"
 #include "platform/error.h"
 #include "platform/expected.h"
 #include "platform/media/audio_sample_buffer.h"
@@ -41,9 +42,15 @@ struct MovieVideoSettings {
     int widthPx = 0;             // even sizes; odd ones are rounded down by one
     int heightPx = 0;
     int framesPerSecond = 30;    // the nominal rate; frames carry their own times
-    int64_t averageBitRate = 12000000;
-    std::string x264Preset = "ultrafast";
-    double keyFrameIntervalSeconds = 2.0;
+    int64_t averageBitRate = RecordingSettings{}.videoBitRate;
+    std::string x264Preset = RecordingSettings{}.x264Preset;
+    double keyFrameIntervalSeconds = RecordingSettings{}.keyFrameIntervalSeconds;
+
+    // The picture track of a movie recorded with `recording`.
+    static MovieVideoSettings of(const RecordingSettings& recording, int widthPx, int heightPx, int framesPerSecond) {
+        return MovieVideoSettings{widthPx, heightPx, framesPerSecond, recording.videoBitRate, recording.x264Preset,
+                                  recording.keyFrameIntervalSeconds};
+    }
 };
 
 // One picture in YUV 4:2:0 (I420): the Y plane (width × height), then U and V
@@ -68,7 +75,7 @@ public:
     // Before startWriting only; the input's index, or -1 when it cannot be added
     // (after startWriting, a second video input, more than two audio inputs).
     int addVideoInput(const MovieVideoSettings& settings);
-    // AAC, 48 kHz, stereo, 128 kbit/s; whatever arrives is resampled to that.
+    // AAC in RecordingSettings' sound format; whatever arrives is resampled to that.
     int addAudioInput();
 
     // Opens the file, the encoders and writes the header; status becomes writing. On

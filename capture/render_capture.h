@@ -90,8 +90,10 @@ public:
     RecordingState state() const { return state_.load(); }
     // Frames handed to the writer since the recording started.
     uint64_t framesAppended() const { return framesAppended_.load(); }
-    // The x264 preset new recordings use (ultrafast unless changed).
-    void setVideoPreset(std::string preset) { videoPreset_ = std::move(preset); }
+    // How new recordings are encoded; a bit rate given to startRecording overrides
+    // the one here.
+    void setRecordingSettings(RecordingSettings settings) { recordingSettings_ = std::move(settings); }
+    const RecordingSettings& recordingSettings() const { return recordingSettings_; }
 
     // The last frame as a PNG at `path`: -20 "No frame yet" before the first frame.
     std::optional<Error> saveScreenshot(const std::string& path) const;
@@ -141,7 +143,7 @@ private:
     std::unique_ptr<Pending> pending_;
     uint64_t nextTag_ = 0;
     std::atomic<uint64_t> framesAppended_{0};
-    std::string videoPreset_ = "ultrafast";
+    RecordingSettings recordingSettings_;
 
     // A finish in progress and every stop waiting for it: a second stop while the file
     // is being finished waits for the same result instead of finishing it twice.

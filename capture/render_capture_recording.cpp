@@ -106,13 +106,10 @@ std::optional<Error> RenderCapture::startRecording(const std::string& path, int 
         return created.error();
     }
     std::shared_ptr<MovieWriter> writer = std::move(created.value());
-    MovieVideoSettings settings;
+    RecordingSettings recording = recordingSettings_;
+    recording.videoBitRate = bitRate;
     // H.264 in 4:2:0 needs even sizes.
-    settings.widthPx = width - width % 2;
-    settings.heightPx = height - height % 2;
-    settings.framesPerSecond = fps;
-    settings.averageBitRate = bitRate;
-    settings.x264Preset = videoPreset_;
+    const MovieVideoSettings settings = MovieVideoSettings::of(recording, width - width % 2, height - height % 2, fps);
     const int videoInput = writer->addVideoInput(settings);
     if (videoInput < 0) {
         return captureError(cannotAddVideoInput, "Cannot add video writer input");

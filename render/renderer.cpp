@@ -131,10 +131,10 @@ Expected<std::unique_ptr<Renderer>, Error> Renderer::create(std::shared_ptr<Main
 
 std::optional<Error> Renderer::startRecording(const std::string& path, double fps, bool includeSourceAudio,
                                               bool includeMicrophone) {
-    constexpr int64_t kVideoBitRate = 12000000;
     const bool haveFrame = static_cast<bool>(captureTexture_);
     return capture_->startRecording(path, haveFrame ? targetWidthPx_ : 1280, haveFrame ? targetHeightPx_ : 720,
-                                    static_cast<int>(fps), kVideoBitRate, includeSourceAudio, includeMicrophone);
+                                    static_cast<int>(fps), capture_->recordingSettings().videoBitRate,
+                                    includeSourceAudio, includeMicrophone);
 }
 
 Renderer::~Renderer() {

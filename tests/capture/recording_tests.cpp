@@ -336,6 +336,25 @@ TEST_F(RecordingTest, AnUnevenPaceStillGivesAMovieThatDecodesCleanly) {
     EXPECT_THAT(probe(path), HasSubstr("nb_read_frames=39"));
 }
 
+// The encoder's own record of its settings (x264 writes them into the first picture)
+// says what the recording asked for.
+TEST_F(RecordingTest, RecordingSettingsReachTheEncoder) {
+    RecordingSettings settings;
+    settings.videoBitRate = 2'000'000;
+    settings.x264Preset = "veryfast";
+    settings.keyFrameIntervalSeconds = 0.5;
+    capture->setRecordingSettings(settings);
+    GLTexture picture = makePicture(64, 48);
+    const std::string path = folder.file("settings.mp4");
+    ASSERT_FALSE(capture->startRecording(path, 64, 48, 30, capture->recordingSettings().videoBitRate, false, false));
+    feed({picture.id(), 64, 48, GL_RGBA8}, 0.5);
+    auto [result, printed] = stop();
+    ASSERT_TRUE(result && std::holds_alternative<std::string>(*result)) << printed;
+    const std::string options = commandOutput("strings -n 20 '" + path + "' | grep -m 1 'x264 - core'");
+    for (const char* expected : {" keyint=15 ", " bitrate=2000 ", " subme=2 "})  // veryfast searches at subme 2
+        EXPECT_THAT(options, HasSubstr(expected)) << expected;
+}
+
 TEST_F(RecordingTest, UnwritablePlacesFailCleanly) {
     const auto missingFolder = capture->startRecording(folder.file("no/such/folder/x.mp4"), 64, 48, 30, 1000000,
                                                        false, false);
