@@ -149,8 +149,8 @@ class Files(unittest.TestCase):
             with self.subTest(label):
                 code, _, err, seconds = special_paths.run([RENDER, *args, "--frames", "1", "--size", "64x36",
                                                            "--screenshot", shot])
-                # Models and venues load before the OpenGL context starts; the rest after it.
-                limit = special_paths.LIMIT_SECONDS * (1 if label.startswith(("model", "venue")) else 3)
+                # Every path is judged before the OpenGL context starts.
+                limit = special_paths.LIMIT_SECONDS
                 self.assertLess(seconds, limit)
                 self.assertEqual(code, 1, err)
                 self.assertIn(message, err.decode())
@@ -164,7 +164,7 @@ class Files(unittest.TestCase):
             with self.subTest(case):
                 code, _, err, seconds = special_paths.run([RENDER, "--model", self.square, "--frames", "1",
                                                            "--size", "64x36", "--screenshot", path])
-                self.assertLess(seconds, special_paths.LIMIT_SECONDS * 3)
+                self.assertLess(seconds, special_paths.LIMIT_SECONDS)
                 self.assertEqual(code, 1, err)
                 self.assertIn(f"lumbrix-render: Cannot write {path}: {reason}", err.decode())
         self.assertEqual(os.readlink(self.path("shots/zero.png")), "/dev/zero")

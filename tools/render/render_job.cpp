@@ -20,6 +20,7 @@
 #include "platform/gl/gl_object.h"
 #include "platform/headless_gl_context.h"
 #include "platform/main_queue.h"
+#include "platform/regular_file.h"
 #include "render/renderer.h"
 #include "sources/image_texture_source.h"
 #include "sources/ndi_receiver.h"
@@ -172,6 +173,16 @@ int runRenderJob(const RenderOptions& options) {
         venues.push_back(venue.value().mesh);
     }
 
+    // A picture source that is no file is refused before the OpenGL start-up, at once.
+    if (options.sourceKind == SourceKind::video || options.sourceKind == SourceKind::image) {
+        if (auto reason = regularFileReason(options.source)) {
+            problem(options.sourceKind == SourceKind::video
+                        ? "cannot play " + options.source + ": cannot open the file: " + *reason
+                        : "cannot read the image " + options.source + ": " + *reason);
+            return 1;
+        }
+    }
+
     auto context = HeadlessGLContext::create();
     if (!context) {
         problem("no OpenGL context: " + context.error().description);
@@ -306,11 +317,7 @@ int runRenderJob(const RenderOptions& options) {
             return 1;
         }
         writer = std::move(made.value());
-        MovieVideoSettings settings;
-        settings.widthPx = movieWidth;
-        settings.heightPx = movieHeight;
-        settings.framesPerSecond = options.fps;
-        videoInput = writer->addVideoInput(settings);
+        videoInput = writer->addVideoInput(MovieVideoSettings::of(RecordingSettings{}, movieWidth, movieHeight, options.fps));
         if (options.audio && video && video->reader().hasSound()) audioInput = writer->addAudioInput();
         if (videoInput < 0 || !writer->startWriting()) {
             problem(options.out + ": " + (writer->error() ? writer->error()->description : std::string("cannot start")));
