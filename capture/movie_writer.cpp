@@ -18,42 +18,23 @@
 #include <utility>
 
 extern "C" {
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 #include "capture/fragment_file.h"
+#include "capture/movie_audio_track.h"
+#include "capture/movie_writer_errors.h"
 #include "platform/console_line.h"
 #include "platform/media/ffmpeg_handles.h"
 
 namespace lumbrix {
 namespace {
 
-// The writer's own error codes; what the file system refuses comes as POSIX errors.
-enum WriterErrorCode : int {
-    muxerUnavailable = 1,
-    encoderUnavailable = 2,
-    encoderSetupFailed = 3,
-    encodeFailed = 4,
-    muxFailed = 5,
-};
+using namespace movie_writer_detail;
 
-constexpr int kAudioRate = RecordingSettings::kAudioSampleRate;
-constexpr int kAudioChannels = RecordingSettings::kAudioChannels;
-constexpr int64_t kAudioBitRate = RecordingSettings::kAudioBitRate;
-static_assert(kAudioChannels == 2, "the sound path packs left and right planes");
 constexpr AVRational kVideoTimeBase{1, 600};
-constexpr AVRational kAudioTimeBase{1, kAudioRate};
 constexpr size_t kVideoQueueLimit = 6;
 constexpr size_t kAudioQueueLimit = 64;
-// Sources' clocks jitter against their sample counts. Within this much the sound just
-// follows on; beyond it a gap becomes silence and an overlap is cut, so the track
-// stays in step with the picture without chopping the sound at every jitter.
-constexpr double kAudioSlackSeconds = 0.1;
-// Silence goes through the resampler in pieces of this many frames.
-constexpr int64_t kSilenceChunkFrames = 4096;
 // One buffer is a few thousand frames; anything near INT_MAX is a broken buffer.
 constexpr int64_t kMaxBufferFrames = int64_t{1} << 24;
 // A crash loses at most the fragment being gathered: one is cut at every key frame and
@@ -67,29 +48,8 @@ struct OutputContextDeleter {
         avformat_free_context(context);
     }
 };
-struct AudioFifoDeleter {
-    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
-};
 
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
-using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
-
-std::string ffmpegText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-Error writerError(WriterErrorCode code, const std::string& what, int ffmpegCode) {
-    return Error(MovieWriter::kErrorDomain, code, what + ": " + ffmpegText(ffmpegCode));
-}
-
-// FFmpeg hands the system's failures on as negated errno values; its own codes are
-// four-letter tags far outside that range.
-Error fileError(int ffmpegCode, const std::string& what) {
-    if (ffmpegCode < 0 && ffmpegCode > -4096) return posixError(-ffmpegCode, what);
-    return writerError(muxFailed, what, ffmpegCode);
-}
 
 int64_t i420Bytes(int64_t widthPx, int64_t heightPx) {
     return widthPx * heightPx + 2 * (widthPx / 2) * (heightPx / 2);
@@ -123,22 +83,6 @@ struct VideoInput {
     std::map<int64_t, int64_t> durations;
 };
 
-struct AudioInput {
-    std::deque<AudioSampleBuffer> queue;
-    bool finished = false;
-    // Worker only, once writing.
-    CodecContextPtr encoder;
-    AVStream* stream = nullptr;
-    FramePtr frame;
-    AudioFifoPtr fifo;
-    ResamplerPtr resampler;
-    int resamplerRate = 0;
-    bool started = false;
-    int64_t nextPts = 0;      // in 1/48000 s, of the next frame handed to the encoder
-    double endSeconds = 0.0;  // where the sound taken so far ends, on the buffers' clock
-    std::vector<float> left, right, resampledLeft, resampledRight;
-};
-
 }  // namespace
 
 struct MovieWriter::Impl {
@@ -158,7 +102,7 @@ struct MovieWriter::Impl {
     double fragmentStartSeconds = 0.0;
     std::atomic<int64_t> framesAccepted{0};
     std::optional<VideoInput> video;
-    std::vector<std::unique_ptr<AudioInput>> audio;
+    std::vector<std::unique_ptr<MovieAudioTrack>> audio;
     std::vector<InputSlot> inputs;
     PacketPtr packet;
 
@@ -174,7 +118,7 @@ struct MovieWriter::Impl {
         if (input < 0 || static_cast<size_t>(input) >= inputs.size() || !inputs[input].video) return nullptr;
         return &*video;
     }
-    AudioInput* audioAt(int input) {
+    MovieAudioTrack* audioAt(int input) {
         if (input < 0 || static_cast<size_t>(input) >= inputs.size() || inputs[input].video) return nullptr;
         return audio[inputs[input].index].get();
     }
@@ -183,7 +127,7 @@ struct MovieWriter::Impl {
     bool hasRoom(int input) {
         if (status.load() != MovieWriterStatus::writing) return false;
         if (VideoInput* v = videoAt(input)) return !v->finished && v->queue.size() < kVideoQueueLimit;
-        if (AudioInput* a = audioAt(input)) return !a->finished && a->queue.size() < kAudioQueueLimit;
+        if (MovieAudioTrack* a = audioAt(input)) return !a->finished && a->queue.size() < kAudioQueueLimit;
         return false;
     }
 
@@ -192,7 +136,7 @@ struct MovieWriter::Impl {
     std::optional<Error> openVideo(VideoInput& input) {
         const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
         if (codec == nullptr)
-            return Error(MovieWriter::kErrorDomain, encoderUnavailable, "The H.264 encoder (libx264) is not available");
+            return Error(kErrorDomain, encoderUnavailable, "The H.264 encoder (libx264) is not available");
         input.encoder.reset(avcodec_alloc_context3(codec));
         if (!input.encoder) return writerError(encoderSetupFailed, "Cannot set up the H.264 encoder", AVERROR(ENOMEM));
         AVCodecContext& context = *input.encoder;
@@ -244,48 +188,12 @@ struct MovieWriter::Impl {
         return std::nullopt;
     }
 
-    std::optional<Error> openAudio(AudioInput& input) {
-        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-        if (codec == nullptr)
-            return Error(MovieWriter::kErrorDomain, encoderUnavailable, "The AAC encoder is not available");
-        input.encoder.reset(avcodec_alloc_context3(codec));
-        if (!input.encoder) return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", AVERROR(ENOMEM));
-        AVCodecContext& context = *input.encoder;
-        context.sample_fmt = AV_SAMPLE_FMT_FLTP;
-        context.sample_rate = kAudioRate;
-        av_channel_layout_default(&context.ch_layout, kAudioChannels);
-        context.bit_rate = kAudioBitRate;
-        context.time_base = kAudioTimeBase;
-        if (output->oformat->flags & AVFMT_GLOBALHEADER) context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if (int result = avcodec_open2(&context, codec, nullptr); result < 0)
-            return writerError(encoderSetupFailed, "Cannot open the AAC encoder", result);
-
-        const int frameSize = context.frame_size > 0 ? context.frame_size : 1024;
-        input.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kAudioChannels, frameSize * 4));
-        input.frame.reset(av_frame_alloc());
-        if (!input.fifo || !input.frame)
-            return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", AVERROR(ENOMEM));
-        input.frame->format = AV_SAMPLE_FMT_FLTP;
-        input.frame->sample_rate = kAudioRate;
-        input.frame->nb_samples = frameSize;
-        av_channel_layout_default(&input.frame->ch_layout, kAudioChannels);
-        if (int result = av_frame_get_buffer(input.frame.get(), 0); result < 0)
-            return writerError(encoderSetupFailed, "Cannot set up the AAC encoder", result);
-
-        input.stream = avformat_new_stream(output.get(), nullptr);
-        if (input.stream == nullptr) return writerError(muxFailed, "Cannot add an audio track", AVERROR(ENOMEM));
-        input.stream->time_base = kAudioTimeBase;
-        if (int result = avcodec_parameters_from_context(input.stream->codecpar, &context); result < 0)
-            return writerError(muxFailed, "Cannot add an audio track", result);
-        return std::nullopt;
-    }
-
     std::optional<Error> open() {
         // The muxer orders tracks by creation: the picture first, then sound as added.
         if (video)
             if (auto error = openVideo(*video)) return error;
         for (auto& input : audio)
-            if (auto error = openAudio(*input)) return error;
+            if (auto error = input->open(*output)) return error;
         packet.reset(av_packet_alloc());
         if (!packet) return writerError(encoderSetupFailed, "Cannot set up the encoders", AVERROR(ENOMEM));
 
@@ -399,174 +307,14 @@ struct MovieWriter::Impl {
         return writePackets(*input.encoder, *input.stream, &input.durations);
     }
 
-    int audioFrameSize(const AudioInput& input) const {
-        return input.encoder->frame_size > 0 ? input.encoder->frame_size : 1024;
-    }
-
-    std::optional<Error> sendAudioFrame(AudioInput& input, int frames) {
-        AVFrame& frame = *input.frame;
-        // make_writable reallocates for nb_samples, so the full size is asked for first.
-        frame.nb_samples = audioFrameSize(input);
-        if (int result = av_frame_make_writable(&frame); result < 0)
-            return writerError(encodeFailed, "Cannot encode " + path, result);
-        frame.nb_samples = frames;
-        if (av_audio_fifo_read(input.fifo.get(), reinterpret_cast<void**>(frame.data), frames) != frames)
-            return writerError(encodeFailed, "Cannot encode " + path, AVERROR_BUG);
-        frame.pts = input.nextPts;
-        input.nextPts += frames;
-        if (int result = avcodec_send_frame(input.encoder.get(), &frame); result < 0)
-            return writerError(encodeFailed, "Cannot encode " + path, result);
-        return writePackets(*input.encoder, *input.stream, nullptr);
-    }
-
-    std::optional<Error> encodeWholeFrames(AudioInput& input) {
-        const int frameSize = audioFrameSize(input);
-        while (av_audio_fifo_size(input.fifo.get()) >= frameSize)
-            if (auto error = sendAudioFrame(input, frameSize)) return error;
-        return std::nullopt;
-    }
-
-    std::optional<Error> queueSamples(AudioInput& input, float* left, float* right, int frames) {
-        void* planes[2] = {left, right};
-        if (av_audio_fifo_write(input.fifo.get(), planes, frames) != frames)
-            return writerError(encodeFailed, "Cannot encode " + path, AVERROR(ENOMEM));
-        return std::nullopt;
-    }
-
-    // What the resampler still holds goes to the FIFO before it is replaced or the end.
-    std::optional<Error> drainResampler(AudioInput& input) {
-        if (!input.resampler) return std::nullopt;
-        for (;;) {
-            const int room = std::max(swr_get_out_samples(input.resampler.get(), 0), 0) + 64;
-            input.resampledLeft.resize(static_cast<size_t>(room));
-            input.resampledRight.resize(static_cast<size_t>(room));
-            uint8_t* out[2] = {reinterpret_cast<uint8_t*>(input.resampledLeft.data()),
-                               reinterpret_cast<uint8_t*>(input.resampledRight.data())};
-            const int produced = swr_convert(input.resampler.get(), out, room, nullptr, 0);
-            if (produced < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, produced);
-            if (produced == 0) break;
-            if (auto error = queueSamples(input, input.resampledLeft.data(), input.resampledRight.data(), produced))
-                return error;
-        }
-        input.resampler.reset();
-        input.resamplerRate = 0;
-        return std::nullopt;
-    }
-
-    // Stereo planes at `rate` in, 48 kHz into the FIFO and on to the encoder.
-    std::optional<Error> pushSound(AudioInput& input, float* left, float* right, int frames, int rate) {
-        if (rate == kAudioRate) {
-            if (auto error = drainResampler(input)) return error;
-            if (auto error = queueSamples(input, left, right, frames)) return error;
-            return encodeWholeFrames(input);
-        }
-        if (input.resamplerRate != rate) {
-            if (auto error = drainResampler(input)) return error;
-            AVChannelLayout stereo{};
-            av_channel_layout_default(&stereo, 2);
-            SwrContext* resampler = nullptr;
-            int result = swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLTP, kAudioRate, &stereo,
-                                             AV_SAMPLE_FMT_FLTP, rate, 0, nullptr);
-            input.resampler.reset(resampler);
-            if (result >= 0) result = swr_init(resampler);
-            if (result < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, result);
-            input.resamplerRate = rate;
-        }
-        const int room = swr_get_out_samples(input.resampler.get(), frames);
-        if (room < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, room);
-        input.resampledLeft.resize(static_cast<size_t>(room) + 1);
-        input.resampledRight.resize(static_cast<size_t>(room) + 1);
-        uint8_t* out[2] = {reinterpret_cast<uint8_t*>(input.resampledLeft.data()),
-                           reinterpret_cast<uint8_t*>(input.resampledRight.data())};
-        const uint8_t* in[2] = {reinterpret_cast<const uint8_t*>(left), reinterpret_cast<const uint8_t*>(right)};
-        const int produced = swr_convert(input.resampler.get(), out, room + 1, in, frames);
-        if (produced < 0) return writerError(encodeFailed, "Cannot resample the sound for " + path, produced);
-        if (auto error = queueSamples(input, input.resampledLeft.data(), input.resampledRight.data(), produced))
-            return error;
-        return encodeWholeFrames(input);
-    }
-
-    std::optional<Error> pushSilence(AudioInput& input, int64_t frames, int rate) {
-        std::vector<float> zeros(static_cast<size_t>(std::min(frames, kSilenceChunkFrames)), 0.0f);
-        while (frames > 0) {
-            const int chunk = static_cast<int>(std::min<int64_t>(frames, kSilenceChunkFrames));
-            if (auto error = pushSound(input, zeros.data(), zeros.data(), chunk, rate)) return error;
-            frames -= chunk;
-        }
-        return std::nullopt;
-    }
-
-    // The first buffer's time starts the track (times before zero are cut off); later
-    // buffers follow on sample by sample, unless their time strays beyond the slack.
-    std::optional<Error> encodeAudio(AudioInput& input, const AudioSampleBuffer& buffer) {
-        const int rate = static_cast<int>(std::lround(buffer.sampleRate));
-        const bool timed = buffer.timescale > 0;
-        const double seconds = timed ? static_cast<double>(buffer.presentationValue) / buffer.timescale : 0.0;
-        int64_t skip = 0;
-        if (!input.started) {
-            input.started = true;
-            const double start = timed ? std::max(seconds, 0.0) : 0.0;
-            input.nextPts = 0;
-            input.endSeconds = start;
-            if (timed && seconds < 0.0) skip = std::llround(-seconds * rate);
-            // A fragmented movie has no edit list to say that a track starts late, so
-            // a sound that starts after the picture is led in with silence instead.
-            if (start > 0.0)
-                if (auto error = pushSilence(input, std::llround(start * rate), rate)) return error;
-        } else if (timed) {
-            const double gap = seconds - input.endSeconds;
-            if (gap > kAudioSlackSeconds) {
-                const int64_t silence = std::llround(gap * rate);
-                if (auto error = pushSilence(input, silence, rate)) return error;
-                input.endSeconds += static_cast<double>(silence) / rate;
-            } else if (gap < -kAudioSlackSeconds) {
-                skip = std::llround(-gap * rate);
-            }
-        }
-        if (skip >= buffer.frameCount) return std::nullopt;
-        const int frames = static_cast<int>(buffer.frameCount - skip);
-        input.endSeconds += static_cast<double>(frames) / rate;
-
-        // Mono plays on both sides; channels past the second are left out.
-        input.left.resize(static_cast<size_t>(frames));
-        input.right.resize(static_cast<size_t>(frames));
-        const int rightChannel = buffer.channels > 1 ? 1 : 0;
-        const float* samples = buffer.planes.data();
-        for (int i = 0; i < frames; ++i) {
-            const int64_t at = skip + i;
-            if (buffer.interleaved) {
-                input.left[i] = samples[at * buffer.channels];
-                input.right[i] = samples[at * buffer.channels + rightChannel];
-            } else {
-                input.left[i] = samples[at];
-                input.right[i] = samples[rightChannel * buffer.frameCount + at];
-            }
-        }
-        return pushSound(input, input.left.data(), input.right.data(), frames, rate);
-    }
-
     std::optional<Error> finishTracks() {
         if (video) {
             if (int result = avcodec_send_frame(video->encoder.get(), nullptr); result < 0)
                 return writerError(encodeFailed, "Cannot encode " + path, result);
             if (auto error = writePackets(*video->encoder, *video->stream, &video->durations)) return error;
         }
-        for (auto& input : audio) {
-            // The muxer leaves out a track without samples, which would renumber the ones
-            // after it; a sound that never arrived is one frame of silence instead.
-            if (!input->started) {
-                input->started = true;
-                if (auto error = pushSilence(*input, audioFrameSize(*input), kAudioRate)) return error;
-            }
-            if (auto error = drainResampler(*input)) return error;
-            if (auto error = encodeWholeFrames(*input)) return error;
-            // The encoder takes a short last frame.
-            if (const int rest = av_audio_fifo_size(input->fifo.get()); rest > 0)
-                if (auto error = sendAudioFrame(*input, rest)) return error;
-            if (int result = avcodec_send_frame(input->encoder.get(), nullptr); result < 0)
-                return writerError(encodeFailed, "Cannot encode " + path, result);
-            if (auto error = writePackets(*input->encoder, *input->stream, nullptr)) return error;
-        }
+        for (auto& track : audio)
+            if (auto error = track->finish()) return error;
         int result = av_write_trailer(output.get());
         if (result >= 0 && output->pb->error < 0) result = output->pb->error;
         if (result < 0) return fileError(result, "Cannot write " + path);
@@ -605,7 +353,7 @@ struct MovieWriter::Impl {
         for (;;) {
             MovieVideoFrame frame;
             AudioSampleBuffer sound;
-            AudioInput* soundInput = nullptr;
+            MovieAudioTrack* soundInput = nullptr;
             bool haveFrame = false;
             {
                 std::unique_lock lock(mutex);
@@ -638,7 +386,7 @@ struct MovieWriter::Impl {
             }
             std::optional<Error> error;
             if (soundInput != nullptr) {
-                error = encodeAudio(*soundInput, sound);
+                error = soundInput->encodeAudio(sound);
             } else if (haveFrame) {
                 error = encodeVideo(*video, frame);
             } else {
@@ -703,7 +451,8 @@ int MovieWriter::addAudioInput() {
     Impl& impl = *impl_;
     if (status_.load() != MovieWriterStatus::unknown || impl.audio.size() >= 2) return -1;
     std::lock_guard lock(impl.mutex);
-    impl.audio.push_back(std::make_unique<AudioInput>());
+    impl.audio.push_back(std::make_unique<MovieAudioTrack>(
+        path_, [&impl](AVCodecContext& encoder, AVStream& stream) { return impl.writePackets(encoder, stream, nullptr); }));
     impl.inputs.push_back({false, impl.audio.size() - 1});
     return static_cast<int>(impl.inputs.size()) - 1;
 }
@@ -763,7 +512,7 @@ bool MovieWriter::appendAudio(int input, const AudioSampleBuffer& buffer) {
         static_cast<int64_t>(buffer.planes.size()) < buffer.channels * buffer.frameCount)
         return false;
     std::lock_guard lock(impl.mutex);
-    AudioInput* audio = impl.audioAt(input);
+    MovieAudioTrack* audio = impl.audioAt(input);
     if (audio == nullptr || !impl.hasRoom(input)) return false;
     audio->queue.push_back(buffer);
     impl.wake.notify_one();
@@ -774,7 +523,7 @@ void MovieWriter::markInputFinished(int input) {
     Impl& impl = *impl_;
     std::lock_guard lock(impl.mutex);
     if (VideoInput* video = impl.videoAt(input)) video->finished = true;
-    if (AudioInput* audio = impl.audioAt(input)) audio->finished = true;
+    if (MovieAudioTrack* audio = impl.audioAt(input)) audio->finished = true;
 }
 
 void MovieWriter::cancelWriting() {
