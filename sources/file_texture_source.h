@@ -20,6 +20,7 @@
 #include "platform/gl/gl_object.h"
 #include "platform/main_queue.h"
 #include "platform/media/audio_sample_buffer.h"
+#include "sources/source_sound.h"
 #include "sources/texture_source.h"
 
 namespace lumbrix {
@@ -28,7 +29,9 @@ class FilePlayback;
 class AudioTap;
 struct DecodedPicture;
 
-class FileTextureSource final : public TextureSource, public std::enable_shared_from_this<FileTextureSource> {
+class FileTextureSource final : public TextureSource,
+                                public SourceSound,
+                                public std::enable_shared_from_this<FileTextureSource> {
 public:
     // How often the timeline is moved on when nothing asks for pictures: within a
     // frame at the rates people play, so pictures are not held back either.
@@ -41,7 +44,7 @@ public:
     FileTextureSource& operator=(const FileTextureSource&) = delete;
 
     // Opens the file, sets up the sound and starts playing if `playing`.
-    void prepare();
+    void prepare() override;
 
     void stop() override;
     void setPlaying(bool playing) override;
@@ -53,13 +56,14 @@ public:
     // Frame-exact; a negative or non-number time means 0.
     void seek(double seconds) override;
 
-    // Recording. Without sound (no audio stream, no device) both do nothing.
-    void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback);
-    void removeRecordingTap();
-    void setRecordingGainDB(float gainDB);
-    float recordingGainDB() const;
-    // Called on the main thread with the recorded level in 0…1.
-    void setOnRecordingLevel(std::function<void(float)> onLevel);
+    // Offered whether or not the file has an audio stream, so a recording of a file
+    // always asks the writer for the source's sound.
+    SourceSound* sound() override { return this; }
+    void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback) override;
+    void removeRecordingTap() override;
+    void setRecordingGainDB(float gainDB) override;
+    float recordingGainDB() const override;
+    void setOnRecordingLevel(std::function<void(float)> onLevel) override;
     double recordSampleRate() const;
     int64_t recordSamplesWritten() const;
 

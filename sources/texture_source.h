@@ -9,6 +9,8 @@
 
 namespace lumbrix {
 
+class SourceSound;
+
 class TextureSource {
 public:
     virtual ~TextureSource() = default;
@@ -31,6 +33,13 @@ public:
     virtual bool isSeekable() const = 0;
     // Ignored by sources without a timeline.
     virtual void seek(double seconds) = 0;
+
+    // Opens what the source plays, once looping and playing are set; sources that are
+    // ready when made need nothing more.
+    virtual void prepare() {}
+    // The sound a recording takes from this source; empty for sources without one.
+    // Owned by the source and valid while it lives.
+    virtual SourceSound* sound() { return nullptr; }
 
 protected:
     TextureSource() = default;

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "capture/audio_capture.h"
-#include "sources/file_texture_source.h"
+#include "sources/source_sound.h"
 #include "viewer/path_name.h"
 #include "viewer/viewer_view_model.h"
 
@@ -117,7 +117,7 @@ void ViewerViewModel::endRecording(const QString& message) {
 }
 
 void ViewerViewModel::stopRecording(const std::weak_ptr<CaptureBridge>& weakBridge) {
-    if (auto file = std::dynamic_pointer_cast<FileTextureSource>(activeSource_)) file->removeRecordingTap();
+    if (SourceSound* sound = activeSource_ ? activeSource_->sound() : nullptr) sound->removeRecordingTap();
     // isRecording stays true until the writer has answered; the panel learns of the
     // finish through it.
     isFinishingRecording_ = true;
@@ -188,8 +188,8 @@ void ViewerViewModel::startRecording(const std::shared_ptr<CaptureBridge>& bridg
         return;
     }
     const QString name = freeCaptureFileName(*captureFolderURL_, now(), QStringLiteral(".mov"));
-    const auto file = std::dynamic_pointer_cast<FileTextureSource>(activeSource_);
-    const bool includeSourceAudio = sourceMode_ == SourceMode::file && file != nullptr;
+    SourceSound* const sound = activeSource_ ? activeSource_->sound() : nullptr;
+    const bool includeSourceAudio = sourceMode_ == SourceMode::file && sound != nullptr;
     if (const auto error = bridge->startRecording(filePath(*captureFolderURL_, name), captureFPS_, includeSourceAudio,
                                                   isMicEnabled_)) {
         fail(QString::fromStdString(error->description));
@@ -197,12 +197,12 @@ void ViewerViewModel::startRecording(const std::shared_ptr<CaptureBridge>& bridg
     }
 
     const QPointer<ViewerViewModel> weak(this);
-    if (file) {
-        file->setRecordingGainDB(videoGainDB_);
-        file->setOnRecordingLevel([weak](float level) {
+    if (sound) {
+        sound->setRecordingGainDB(videoGainDB_);
+        sound->setOnRecordingLevel([weak](float level) {
             if (weak) weak->write(Field::videoLevel, weak->videoLevel_, level);
         });
-        file->installRecordingTap(bridge->sourceAudioSink());
+        sound->installRecordingTap(bridge->sourceAudioSink());
     }
 
     AudioCapture& microphone = audioCapture();

@@ -169,7 +169,7 @@ void ViewerViewModel::applySource() {
             source = dependencies_.sourceMakers.file(*fileURL_);
             source->setLooping(isLooping_);
             source->setPlaying(isPlaying_);
-            if (auto file = std::dynamic_pointer_cast<FileTextureSource>(source)) file->prepare();
+            source->prepare();
         }
         break;
     case SourceMode::image:

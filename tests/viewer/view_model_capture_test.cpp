@@ -14,6 +14,7 @@
 #include "capture/audio_capture.h"
 #include "platform/headless_gl_context.h"
 #include "sources/file_texture_source.h"
+#include "sources/source_sound.h"
 #include "tests/support/test_media.h"
 #include "tests/viewer/view_model_support.h"
 
@@ -400,6 +401,58 @@ TEST_F(CaptureTest, MicThatCannotOpenIsNamedOnTheRecordingLine) {
 }
 
 // --- a real video file's sound --------------------------------------------------------------
+
+// A source with sound of any kind: the view model records it through what the source
+// offers, never through the type it happens to be.
+class SoundingSource final : public TextureSource, public SourceSound {
+public:
+    void stop() override {}
+    void setPlaying(bool) override {}
+    void setLooping(bool) override {}
+    unsigned int texture() override { return 0; }
+    std::optional<double> durationSeconds() const override { return std::nullopt; }
+    std::optional<double> currentSeconds() const override { return std::nullopt; }
+    bool isSeekable() const override { return false; }
+    void seek(double) override {}
+    void prepare() override { ++prepares; }
+    SourceSound* sound() override { return this; }
+
+    void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback) override { tap = std::move(callback); }
+    void removeRecordingTap() override { tap = nullptr; }
+    void setRecordingGainDB(float value) override { gainDB = value; }
+    float recordingGainDB() const override { return gainDB; }
+    void setOnRecordingLevel(std::function<void(float)> callback) override { onLevel = std::move(callback); }
+
+    int prepares = 0;
+    float gainDB = 0.0f;
+    std::function<void(const AudioSampleBuffer&)> tap;
+    std::function<void(float)> onLevel;
+};
+
+TEST_F(CaptureTest, RecordingAFileSourceWithSoundTapsItWithTheGainAndMeterUntilTheStop) {
+    auto sounding = std::make_shared<SoundingSource>();
+    ViewerDependencies deps = dependencies();
+    deps.sourceMakers.file = [sounding](const QString&) { return sounding; };
+    ViewerViewModel& vm = ready(std::move(deps));
+    vm.setVideoFile(QStringLiteral("/movies/clip.mp4"));
+    vm.selectSourceMode(SourceMode::file);
+    ASSERT_EQ(vm.activeSource(), sounding);
+    EXPECT_EQ(sounding->prepares, 1) << "a file source is opened once it is made";
+
+    vm.setVideoGainDB(-4.5f);
+    vm.toggleRecording();
+    ASSERT_EQ(bridge->starts.size(), 1u);
+    EXPECT_TRUE(bridge->starts[0].sourceAudio);
+    EXPECT_FLOAT_EQ(sounding->gainDB, -4.5f);
+    ASSERT_TRUE(sounding->tap && sounding->onLevel);
+    sounding->tap(AudioSampleBuffer{});
+    EXPECT_EQ(*bridge->sourceAudioBuffers, 1) << "the tap feeds the writer's source track";
+    sounding->onLevel(0.75f);
+    EXPECT_FLOAT_EQ(vm.videoLevel(), 0.75f);
+
+    vm.toggleRecording();
+    EXPECT_FALSE(sounding->tap) << "the stop removes the tap at once";
+}
 
 class CaptureFileAudioTest : public CaptureTest {
 protected:
