@@ -5,6 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/gl/gl_object.h"
@@ -180,6 +185,70 @@ TEST(HeadlessGLContext, OverlappingContextsSurviveEachOther) {
     glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     EXPECT_EQ(Pixels::read(4, 4).at(3, 3), kRed);
+}
+
+// What LUMBRIX_EGL_DEVICE may hold, and the context or the error each value must give.
+// Mesa offers its software rasterizer as an EGL device, so device 0 runs here too.
+struct DeviceChoiceCase {
+    const char* name;
+    std::optional<std::string_view> eglDevice;
+    bool works;
+    bool onDevicePlatform;            // when it works
+    HeadlessGLContext::Step failure;  // when it does not
+    const char* messagePart;          // when it does not
+};
+
+void PrintTo(const DeviceChoiceCase& row, std::ostream* out) { *out << row.name; }
+
+class HeadlessGLDeviceChoice : public testing::TestWithParam<DeviceChoiceCase> {};
+
+TEST_P(HeadlessGLDeviceChoice, GivesThePlatformItNamesOrSaysWhyNot) {
+    const DeviceChoiceCase& row = GetParam();
+    auto context = HeadlessGLContext::create(row.eglDevice);
+    if (!row.works) {
+        ASSERT_FALSE(context) << "got a context on " << context->eglPlatform();
+        EXPECT_EQ(context.error().domain, kHeadlessGLErrorDomain);
+        EXPECT_EQ(context.error().code, static_cast<int>(row.failure)) << context.error().description;
+        EXPECT_NE(context.error().description.find(row.messagePart), std::string::npos)
+            << context.error().description;
+        return;
+    }
+    if (!context && row.onDevicePlatform &&
+        context.error().code == static_cast<int>(HeadlessGLContext::Step::deviceMissing)) {
+        GTEST_SKIP() << "this EGL offers no device: " << context.error().description;
+    }
+    ASSERT_TRUE(context) << context.error().description;
+    EXPECT_EQ(context->onDevicePlatform(), row.onDevicePlatform) << context->eglPlatform();
+    EXPECT_GE(epoxy_gl_version(), 33) << glGetString(GL_VERSION);
+
+    OffscreenTarget target(4, 4);
+    ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+    glViewport(0, 0, 4, 4);
+    glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    EXPECT_EQ(Pixels::read(4, 4).at(2, 1), kGreen);
+}
+
+using Step = HeadlessGLContext::Step;
+INSTANTIATE_TEST_SUITE_P(
+    Table, HeadlessGLDeviceChoice,
+    testing::Values(
+        DeviceChoiceCase{"unset", std::nullopt, true, false, {}, ""},
+        DeviceChoiceCase{"first", "0", true, true, {}, ""},
+        DeviceChoiceCase{"beyond", "99", false, false, Step::deviceMissing, "LUMBRIX_EGL_DEVICE=99"},
+        DeviceChoiceCase{"word", "abc", false, false, Step::deviceChoice, "LUMBRIX_EGL_DEVICE=abc"},
+        DeviceChoiceCase{"empty", "", false, false, Step::deviceChoice, "not a device number"},
+        DeviceChoiceCase{"negative", "-1", false, false, Step::deviceChoice, "not a device number"},
+        DeviceChoiceCase{"trailing", "0x", false, false, Step::deviceChoice, "not a device number"}),
+    [](const testing::TestParamInfo<DeviceChoiceCase>& info) { return std::string(info.param.name); });
+
+// The plain create() must read the variable, not only the overload that takes it.
+TEST(HeadlessGLContext, CreateReadsTheDeviceVariable) {
+    ASSERT_EQ(setenv("LUMBRIX_EGL_DEVICE", "abc", 1), 0);
+    auto context = HeadlessGLContext::create();
+    unsetenv("LUMBRIX_EGL_DEVICE");
+    ASSERT_FALSE(context);
+    EXPECT_EQ(context.error().code, static_cast<int>(HeadlessGLContext::Step::deviceChoice));
 }
 
 }  // namespace

@@ -82,6 +82,12 @@ class Arguments(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertIn("Usage: lumbrix-render", out)
 
+    def test_gl_info_needs_no_model(self):
+        code, out, err = run("--gl-info")
+        self.assertEqual(code, 0, err)
+        for line in ("vendor: ", "renderer: ", "version: ", "egl platform: "):
+            self.assertRegex(out, "(?m)^" + line + r"\S", out)
+
 
 class Files(unittest.TestCase):
     def setUp(self):
