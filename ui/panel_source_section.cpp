@@ -12,6 +12,7 @@
 #include "ui/panel_segmented_picker.h"
 #include "ui/panel_style.h"
 #include "viewer/path_name.h"
+#include "viewer/source_kinds.h"
 
 namespace lumbrix {
 
@@ -57,7 +58,9 @@ PanelSourceSection::PanelSourceSection(ViewerViewModel& viewModel, QWidget* pare
     auto* modeRow = new QHBoxLayout;
     modeRow->setSpacing(8);
     modeRow->addWidget(new QLabel(QStringLiteral("Mode"), this));
-    modePicker_ = new SegmentedPicker({QStringLiteral("NDI"), QStringLiteral("File"), QStringLiteral("Image")}, this);
+    QStringList modeLabels;
+    for (const SourceKind& kind : sourceKinds()) modeLabels.append(kind.label);
+    modePicker_ = new SegmentedPicker(modeLabels, this);
     modePicker_->setObjectName(QStringLiteral("sourceModePicker"));
     modeRow->addWidget(modePicker_, 1);
     layout->addLayout(modeRow);
@@ -92,7 +95,7 @@ PanelSourceSection::PanelSourceSection(ViewerViewModel& viewModel, QWidget* pare
     layout->addWidget(imagePage_);
 
     connect(modePicker_, &SegmentedPicker::activated, this,
-            [this](int index) { vm_.selectSourceMode(kAllSourceModes.at(static_cast<size_t>(index))); });
+            [this](int index) { vm_.selectSourceMode(sourceKinds()[static_cast<size_t>(index)].mode); });
     connect(senderPicker_, &QComboBox::activated, this, &PanelSourceSection::chooseSender);
     // The asynchronous refresh: refreshSources waits up to half a second for the network,
     // which would freeze the window.

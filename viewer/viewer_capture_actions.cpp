@@ -11,6 +11,7 @@
 #include "capture/audio_capture.h"
 #include "sources/source_sound.h"
 #include "viewer/path_name.h"
+#include "viewer/source_kinds.h"
 #include "viewer/viewer_view_model.h"
 
 namespace lumbrix {
@@ -189,7 +190,7 @@ void ViewerViewModel::startRecording(const std::shared_ptr<CaptureBridge>& bridg
     }
     const QString name = freeCaptureFileName(*captureFolderURL_, now(), QStringLiteral(".mov"));
     SourceSound* const sound = activeSource_ ? activeSource_->sound() : nullptr;
-    const bool includeSourceAudio = sourceMode_ == SourceMode::file && sound != nullptr;
+    const bool includeSourceAudio = sourceKind(sourceMode_).hasSound && sound != nullptr;
     if (const auto error = bridge->startRecording(filePath(*captureFolderURL_, name), captureFPS_, includeSourceAudio,
                                                   isMicEnabled_)) {
         fail(QString::fromStdString(error->description));

@@ -11,6 +11,7 @@
 #include "sources/ndi_texture_source.h"
 #include "viewer/path_name.h"
 #include "viewer/qt_main_queue.h"
+#include "viewer/source_kinds.h"
 
 namespace lumbrix {
 
@@ -210,13 +211,13 @@ void ViewerViewModel::startUITimer() {
 }
 
 void ViewerViewModel::refreshFromSource() {
-    if (isScrubbing_ || sourceMode_ != SourceMode::file || !activeSource_) return;
+    if (isScrubbing_ || !sourceKind(sourceMode_).hasTimeline || !activeSource_) return;
     if (const auto duration = activeSource_->durationSeconds()) setDurationSeconds(*duration);
     if (const auto current = activeSource_->currentSeconds()) setScrubSeconds(*current);
 }
 
 void ViewerViewModel::commitScrub() {
-    if (sourceMode_ != SourceMode::file || !activeSource_ || !activeSource_->isSeekable()) return;
+    if (!sourceKind(sourceMode_).hasTimeline || !activeSource_ || !activeSource_->isSeekable()) return;
     activeSource_->seek(scrubSeconds_);
     setIsScrubbing(false);
 }
@@ -248,14 +249,16 @@ void ViewerViewModel::requestFit() { write(Field::fitRequestID, fitRequestID_, f
 
 void ViewerViewModel::chooseVideoFile() {
     if (!dependencies_.filePicker) return;
-    dependencies_.filePicker->pick(FilePickKind::videoFile, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
+    const FilePickKind kind = *sourceKind(SourceMode::file).pick;
+    dependencies_.filePicker->pick(kind, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
         if (weak && !paths.isEmpty()) weak->setVideoFile(paths.first());
     });
 }
 
 void ViewerViewModel::chooseImageFile() {
     if (!dependencies_.filePicker) return;
-    dependencies_.filePicker->pick(FilePickKind::imageFile, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
+    const FilePickKind kind = *sourceKind(SourceMode::image).pick;
+    dependencies_.filePicker->pick(kind, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
         if (weak && !paths.isEmpty()) weak->setImageFile(paths.first());
     });
 }

@@ -417,7 +417,9 @@ public:
     void prepare() override { ++prepares; }
     SourceSound* sound() override { return this; }
 
-    void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback) override { tap = std::move(callback); }
+    void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback) override {
+        tap = std::move(callback);
+    }
     void removeRecordingTap() override { tap = nullptr; }
     void setRecordingGainDB(float value) override { gainDB = value; }
     float recordingGainDB() const override { return gainDB; }
