@@ -173,7 +173,13 @@ int runRenderJob(const RenderOptions& options) {
         venues.push_back(venue.value().mesh);
     }
 
-    // A picture source that is no file is refused before the OpenGL start-up, at once.
+    // Files that are no files are refused before the OpenGL start-up, at once.
+    if (!options.cameraStateFile.empty()) {
+        if (auto reason = regularFileReason(options.cameraStateFile)) {
+            problem("cannot read " + options.cameraStateFile + ": Cannot open " + options.cameraStateFile + ": " + *reason);
+            return 1;
+        }
+    }
     if (options.sourceKind == SourceKind::video || options.sourceKind == SourceKind::image) {
         if (auto reason = regularFileReason(options.source)) {
             problem(options.sourceKind == SourceKind::video
