@@ -316,9 +316,6 @@ void encoderSpeed(benchmark::State& state) {
             state.SkipWithError("the writer did not start");
             return;
         }
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
         const auto start = Clock::now();
         for (int i = 0; i < total; ++i) {
             while (!writer->isReadyForMoreMediaData(input)) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -327,15 +324,7 @@ void encoderSpeed(benchmark::State& state) {
             frame.presentationTime = MediaTime{i * 20, 600};
             writer->appendVideo(input, std::move(frame));
         }
-        writer->finishWriting([&] {
-            std::lock_guard lock(mutex);
-            finished = true;
-            done.notify_all();
-        });
-        {
-            std::unique_lock lock(mutex);
-            done.wait(lock, [&] { return finished; });
-        }
+        writer->finishWritingAndWait();
         g_encoder.oursFps = total / std::chrono::duration<double>(Clock::now() - start).count();
         g_encoder.frames = total;
 

@@ -530,8 +530,7 @@ void MovieWriter::cancelWriting() {
     Impl& impl = *impl_;
     // Once a picture is in, the movie is the user's: it is finished and kept, never removed.
     if (impl.framesAccepted.load() > 0 && status_.load() == MovieWriterStatus::writing) {
-        finishWriting({});
-        if (impl.worker.joinable() && impl.worker.get_id() != std::this_thread::get_id()) impl.worker.join();
+        finishWritingAndWait();
         return;
     }
     {
@@ -575,6 +574,12 @@ void MovieWriter::finishWriting(std::function<void()> completion) {
         }
     }
     if (completion) completion();
+}
+
+void MovieWriter::finishWritingAndWait() {
+    finishWriting({});
+    // The worker ends once the file is finished (or at once when nothing was writing).
+    if (impl_->worker.joinable() && impl_->worker.get_id() != std::this_thread::get_id()) impl_->worker.join();
 }
 
 }  // namespace lumbrix

@@ -105,6 +105,9 @@ public:
     // file; then status is completed (or failed, with error()) and `completion` runs
     // on the worker thread. Only while writing; otherwise `completion` runs at once.
     void finishWriting(std::function<void()> completion);
+    // finishWriting for a controlling thread that has nothing else to do meanwhile:
+    // returns once the file is finished.
+    void finishWritingAndWait();
 
 private:
     struct Impl;

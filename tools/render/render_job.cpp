@@ -7,9 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <thread>
 
 #include "capture/atomic_file.h"
@@ -401,16 +399,7 @@ int runRenderJob(const RenderOptions& options) {
             // Nothing worth keeping: the empty partial movie goes.
             writer->cancelWriting();
         } else {
-            std::mutex mutex;
-            std::condition_variable done;
-            bool finished = false;
-            writer->finishWriting([&] {
-                std::lock_guard lock(mutex);
-                finished = true;
-                done.notify_all();
-            });
-            std::unique_lock lock(mutex);
-            done.wait(lock, [&] { return finished; });
+            writer->finishWritingAndWait();
         }
         const bool whole = !failed && interruption == 0 && written == options.frames;
         if (writer->status() == MovieWriterStatus::failed) {
