@@ -17,6 +17,7 @@
 #include "ui/panel_icons.h"
 #include "ui/panel_style.h"
 #include "viewer/path_name.h"
+#include "viewer/source_kinds.h"
 
 namespace lumbrix {
 
@@ -213,8 +214,8 @@ void PanelCaptureSection::refreshGains() {
         videoGainSlider_->setValue(sliderStep(vm_.videoGainDB(), kVideoGainMinDB, kVideoGainMaxDB));
     }
     videoGainValue_->setText(gainText(vm_.videoGainDB()));
-    // The video gain scales the video file's own sound, which only the file source has.
-    videoGainSlider_->setEnabled(vm_.sourceMode() == SourceMode::file);
+    // The gain scales the source's own sound, which only some kinds have.
+    videoGainSlider_->setEnabled(sourceKind(vm_.sourceMode()).hasSound);
 }
 
 void PanelCaptureSection::chooseFolder() {

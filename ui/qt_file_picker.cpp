@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 
+#include "viewer/source_kinds.h"
+
 namespace lumbrix {
 
 namespace {
@@ -36,17 +38,21 @@ void runDialog(QFileDialog* dialog, std::function<void(bool accepted, QStringLis
 QtFilePicker::QtFilePicker(QWidget* parent) : parent_(parent) {}
 
 QString QtFilePicker::nameFilter(FilePickKind kind) {
+    if (const SourceKind* source = sourceKindForPick(kind)) {
+        const std::string_view label = sourceDescriptor(source->mode).filesLabel;
+        return QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())) + QStringLiteral(" (*.") +
+               source->extensions.join(QStringLiteral(" *.")) + QLatin1Char(')');
+    }
     switch (kind) {
-    case FilePickKind::videoFile:
-        return QStringLiteral("Movies (*.mp4 *.mov *.m4v *.mkv *.avi *.webm *.mxf *.mts *.ts *.mpg *.mpeg)");
-    case FilePickKind::imageFile:
-        return QStringLiteral("PNG and JPEG images (*.png *.jpg *.jpeg)");
     case FilePickKind::objModel:
         return QStringLiteral("OBJ models (*.obj)");
     case FilePickKind::fbxModel:
         return QStringLiteral("FBX models (*.fbx)");
     case FilePickKind::venues:
         return QStringLiteral("Models (*.obj *.fbx)");
+    case FilePickKind::videoFile:
+    case FilePickKind::imageFile:
+        break;  // named by their source kinds above
     }
     return {};
 }

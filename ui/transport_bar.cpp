@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "ui/panel_style.h"
+#include "viewer/source_kinds.h"
 #include "viewer/viewer_view_model.h"
 
 namespace lumbrix {
@@ -41,7 +42,7 @@ QString transportTimeText(double seconds) {
 }
 
 bool transportCanScrub(SourceMode mode, double durationSeconds) {
-    return mode == SourceMode::file && durationSeconds > kMinimumTimelineSeconds;
+    return sourceKind(mode).hasTimeline && durationSeconds > kMinimumTimelineSeconds;
 }
 
 TransportBar::TransportBar(ViewerViewModel& viewModel, QWidget* parent) : QWidget(parent), vm_(viewModel) {

@@ -2,26 +2,83 @@
 
 #include <array>
 
-#include <QFileInfo>
-
+#include "sources/file_texture_source.h"
+#include "sources/image_texture_source.h"
+#include "sources/ndi_receiver.h"
+#include "sources/ndi_texture_source.h"
+#include "viewer/path_name.h"
 #include "viewer/viewer_view_model.h"
 
 namespace lumbrix {
 
 namespace {
 
-const std::array<SourceKind, 3>& table() {
-    static const std::array<SourceKind, 3> kinds{{
-        {SourceMode::ndi, QStringLiteral("NDI"), std::nullopt, {}, false, false, nullptr},
-        {SourceMode::file, QStringLiteral("File"), FilePickKind::videoFile,
-         {QStringLiteral("mp4"), QStringLiteral("mov"), QStringLiteral("m4v"), QStringLiteral("mkv"),
-          QStringLiteral("avi"), QStringLiteral("webm"), QStringLiteral("mxf"), QStringLiteral("mts"),
-          QStringLiteral("ts"), QStringLiteral("mpg"), QStringLiteral("mpeg")},
-         true, true, [](ViewerViewModel& viewModel, const QString& path) { viewModel.setVideoFile(path); }},
-        {SourceMode::image, QStringLiteral("Image"), FilePickKind::imageFile,
-         {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg")}, false, false,
-         [](ViewerViewModel& viewModel, const QString& path) { viewModel.setImageFile(path); }},
-    }};
+// Kinds without files only add to the shared facts what the viewer needs of them.
+struct ViewerRow {
+    std::optional<FilePickKind> pick;
+    void (*openFile)(ViewerViewModel&, const QString&);
+    std::shared_ptr<TextureSource> (*make)(const ViewerViewModel&, const SourceMakers&);
+    QString (*statusText)(const ViewerViewModel&);
+};
+
+// Each kind's rows in kSourceDescriptors order. The sources take looping and playing in
+// different orders; the order is kept as each kind has always had it.
+constexpr std::array<ViewerRow, kSourceDescriptors.size()> kViewerRows{{
+    {std::nullopt, nullptr,
+     [](const ViewerViewModel& viewModel, const SourceMakers& makers) {
+         std::shared_ptr<TextureSource> source = makers.ndi(viewModel.receiver());
+         source->setLooping(viewModel.isLooping());
+         source->setPlaying(viewModel.isPlaying());
+         return source;
+     },
+     [](const ViewerViewModel& viewModel) {
+         const int selected = viewModel.receiver()->selectedIndex();
+         const auto& senders = viewModel.receiver()->sources();
+         if (selected >= 0 && static_cast<size_t>(selected) < senders.size()) {
+             return QStringLiteral("NDI: ") + QString::fromStdString(senders[static_cast<size_t>(selected)]);
+         }
+         return QStringLiteral("NDI: none");
+     }},
+    {FilePickKind::videoFile, [](ViewerViewModel& viewModel, const QString& path) { viewModel.setVideoFile(path); },
+     [](const ViewerViewModel& viewModel, const SourceMakers& makers) -> std::shared_ptr<TextureSource> {
+         if (!viewModel.fileURL()) return nullptr;
+         std::shared_ptr<TextureSource> source = makers.file(*viewModel.fileURL());
+         source->setLooping(viewModel.isLooping());
+         source->setPlaying(viewModel.isPlaying());
+         source->prepare();
+         return source;
+     },
+     [](const ViewerViewModel& viewModel) {
+         return viewModel.fileURL() ? lastPathComponent(*viewModel.fileURL()) : QStringLiteral("File: none");
+     }},
+    {FilePickKind::imageFile, [](ViewerViewModel& viewModel, const QString& path) { viewModel.setImageFile(path); },
+     [](const ViewerViewModel& viewModel, const SourceMakers& makers) -> std::shared_ptr<TextureSource> {
+         if (!viewModel.imageURL()) return nullptr;
+         std::shared_ptr<TextureSource> source = makers.image(*viewModel.imageURL());
+         source->setPlaying(viewModel.isPlaying());
+         source->setLooping(viewModel.isLooping());
+         return source;
+     },
+     [](const ViewerViewModel& viewModel) {
+         return viewModel.imageURL() ? lastPathComponent(*viewModel.imageURL()) : QStringLiteral("Image: none");
+     }},
+}};
+
+QString fromView(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+const std::array<SourceKind, kSourceDescriptors.size()>& table() {
+    static const auto kinds = [] {
+        std::array<SourceKind, kSourceDescriptors.size()> rows{};
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const SourceDescriptor& facts = kSourceDescriptors[i];
+            const ViewerRow& viewer = kViewerRows[i];
+            QStringList extensions;
+            for (std::string_view extension : facts.extensions) extensions.append(fromView(extension));
+            rows[i] = SourceKind{facts.mode,   fromView(facts.label), viewer.pick,  extensions, facts.hasTimeline,
+                                 facts.hasSound, viewer.openFile,     viewer.make, viewer.statusText};
+        }
+        return rows;
+    }();
     return kinds;
 }
 
@@ -38,10 +95,28 @@ const SourceKind& sourceKind(SourceMode mode) {
 }
 
 const SourceKind* sourceKindForFile(const QString& path) {
-    const QString extension = QFileInfo(path).suffix().toLower();
-    if (extension.isEmpty()) return nullptr;
+    const SourceDescriptor* descriptor = sourceDescriptorForPath(path.toStdString());
+    return descriptor != nullptr ? &sourceKind(descriptor->mode) : nullptr;
+}
+
+SourceMakers withRealSourceMakers(SourceMakers given, const std::shared_ptr<MainQueue>& mainQueue) {
+    if (!given.ndi) {
+        given.ndi = [](const std::shared_ptr<NDIReceiver>& receiver) {
+            return std::make_shared<NDITextureSource>(receiver);
+        };
+    }
+    if (!given.file) {
+        given.file = [mainQueue](const QString& path) { return FileTextureSource::create(path.toStdString(), mainQueue); };
+    }
+    if (!given.image) {
+        given.image = [](const QString& path) { return std::make_shared<ImageTextureSource>(path.toStdString()); };
+    }
+    return given;
+}
+
+const SourceKind* sourceKindForPick(FilePickKind pick) {
     for (const SourceKind& kind : table()) {
-        if (kind.extensions.contains(extension)) return &kind;
+        if (kind.pick == pick) return &kind;
     }
     return nullptr;
 }

@@ -1,32 +1,52 @@
 #pragma once
-// Every kind of picture source in one table: what the panel calls it, what its chooser
-// asks for, which files opened at launch become one, and whether it has a timeline and
-// sound. The view model, the source panel and the launch files read it, so a new kind
-// is declared here once instead of in each of them.
+// The viewer's side of the table of source kinds (sources/source_registry.h): what each
+// kind's chooser asks for, which of the view model's files it plays, how the view model
+// makes it and what the status line says of it. The view model, the source panel, the
+// file dialogs and the launch files read it, so a new kind is one row here and one there.
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 
 #include <QString>
 #include <QStringList>
 
+#include "sources/source_registry.h"
 #include "viewer/file_picker.h"
-#include "viewer/viewer_enums.h"
 
 namespace lumbrix {
 
+class MainQueue;
+class NDIReceiver;
+class TextureSource;
 class ViewerViewModel;
+
+// The sources the view model builds; the defaults are the real NDI, file and image
+// sources, tests put in their own.
+struct SourceMakers {
+    std::function<std::shared_ptr<TextureSource>(const std::shared_ptr<NDIReceiver>&)> ndi;
+    std::function<std::shared_ptr<TextureSource>(const QString& path)> file;
+    std::function<std::shared_ptr<TextureSource>(const QString& path)> image;
+};
+
+// `given` with the real maker in every slot it leaves empty.
+SourceMakers withRealSourceMakers(SourceMakers given, const std::shared_ptr<MainQueue>& mainQueue);
 
 struct SourceKind {
     SourceMode mode;
     QString label;  // on the panel's mode picker
     // What the kind's chooser asks for; empty for a kind picked on its own page (NDI).
     std::optional<FilePickKind> pick;
-    // Lower-case extensions of the files that open as this kind; empty for none.
-    QStringList extensions;
-    bool hasTimeline;  // the transport follows and seeks it
-    bool hasSound;     // a recording takes its sound
+    QStringList extensions;  // of the files that open as this kind; empty for none
+    bool hasTimeline;        // the transport follows and seeks it
+    bool hasSound;           // a recording takes its sound
     // Makes `path` the kind's file, as its chooser does; null for kinds without files.
     void (*openFile)(ViewerViewModel& viewModel, const QString& path);
+    // The kind's source for the view model's current choices, handed the play state in
+    // the order the source expects it; null while nothing is chosen.
+    std::shared_ptr<TextureSource> (*make)(const ViewerViewModel& viewModel, const SourceMakers& makers);
+    // The transport's line while the kind is shown.
+    QString (*statusText)(const ViewerViewModel& viewModel);
 };
 
 // In picker order, one per SourceMode.
@@ -34,5 +54,7 @@ std::span<const SourceKind> sourceKinds();
 const SourceKind& sourceKind(SourceMode mode);
 // The kind a file of this name opens as, by extension, whatever its case.
 const SourceKind* sourceKindForFile(const QString& path);
+// The kind whose chooser asks for `pick`; null for the model pickers.
+const SourceKind* sourceKindForPick(FilePickKind pick);
 
 }  // namespace lumbrix

@@ -13,14 +13,7 @@ std::optional<typename Cases::value_type> fromRaw(const Cases& cases, std::strin
 
 }  // namespace
 
-std::string_view rawValue(SourceMode mode) {
-    switch (mode) {
-    case SourceMode::ndi: return "ndi";
-    case SourceMode::file: return "file";
-    case SourceMode::image: return "image";
-    }
-    return {};
-}
+std::string_view rawValue(SourceMode mode) { return sourceDescriptor(mode).rawValue; }
 
 std::string_view rawValue(ModelKind kind) { return kind == ModelKind::obj ? "obj" : "fbx"; }
 

@@ -7,14 +7,13 @@
 #include <string_view>
 
 #include "render/renderer_uniforms.h"
+#include "sources/source_registry.h"
 
 namespace lumbrix {
 
-enum class SourceMode { ndi, file, image };
 enum class ModelKind { obj, fbx };
 
-// Every case in picker order.
-inline constexpr std::array kAllSourceModes{SourceMode::ndi, SourceMode::file, SourceMode::image};
+// Every case in picker order (the source modes come with their table).
 inline constexpr std::array kAllModelKinds{ModelKind::obj, ModelKind::fbx};
 inline constexpr std::array kAllFaceModes{FaceMode::both, FaceMode::front, FaceMode::back};
 inline constexpr std::array kAllInactiveSideModes{InactiveSideMode::gray, InactiveSideMode::hide};

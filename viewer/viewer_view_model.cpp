@@ -5,31 +5,12 @@
 #include <QTimer>
 
 #include "capture/audio_capture.h"
-#include "sources/file_texture_source.h"
-#include "sources/image_texture_source.h"
 #include "sources/ndi_receiver.h"
-#include "sources/ndi_texture_source.h"
 #include "viewer/path_name.h"
 #include "viewer/qt_main_queue.h"
 #include "viewer/source_kinds.h"
 
 namespace lumbrix {
-
-namespace {
-
-SourceMakers realSourceMakers(const std::shared_ptr<MainQueue>& mainQueue) {
-    SourceMakers makers;
-    makers.ndi = [](const std::shared_ptr<NDIReceiver>& receiver) {
-        return std::make_shared<NDITextureSource>(receiver);
-    };
-    makers.file = [mainQueue](const QString& path) {
-        return FileTextureSource::create(path.toStdString(), mainQueue);
-    };
-    makers.image = [](const QString& path) { return std::make_shared<ImageTextureSource>(path.toStdString()); };
-    return makers;
-}
-
-}  // namespace
 
 ViewerViewModel::ViewerViewModel() : ViewerViewModel(Dependencies{}) {}
 
@@ -39,10 +20,7 @@ ViewerViewModel::ViewerViewModel(Dependencies dependencies, QObject* parent)
       persistence_(dependencies_.settingsFile ? Persistence(*dependencies_.settingsFile) : Persistence()) {
     if (!dependencies_.mainQueue) dependencies_.mainQueue = std::make_shared<QtMainQueue>();
     if (!dependencies_.receiver) dependencies_.receiver = NDIReceiver::create(dependencies_.mainQueue);
-    const SourceMakers real = realSourceMakers(dependencies_.mainQueue);
-    if (!dependencies_.sourceMakers.ndi) dependencies_.sourceMakers.ndi = real.ndi;
-    if (!dependencies_.sourceMakers.file) dependencies_.sourceMakers.file = real.file;
-    if (!dependencies_.sourceMakers.image) dependencies_.sourceMakers.image = real.image;
+    dependencies_.sourceMakers = withRealSourceMakers(std::move(dependencies_.sourceMakers), dependencies_.mainQueue);
     if (dependencies_.notifications == nullptr) dependencies_.notifications = &NotificationCenter::defaultCenter();
     receiver_ = dependencies_.receiver;
     // The sender list and selection live in the receiver; a change there is a change
@@ -158,30 +136,7 @@ void ViewerViewModel::announceRendererReady() {
 
 void ViewerViewModel::applySource() {
     if (activeSource_) activeSource_->stop();
-    std::shared_ptr<TextureSource> source;
-    switch (sourceMode_) {
-    case SourceMode::ndi:
-        source = dependencies_.sourceMakers.ndi(receiver_);
-        source->setLooping(isLooping_);
-        source->setPlaying(isPlaying_);
-        break;
-    case SourceMode::file:
-        if (fileURL_) {
-            source = dependencies_.sourceMakers.file(*fileURL_);
-            source->setLooping(isLooping_);
-            source->setPlaying(isPlaying_);
-            source->prepare();
-        }
-        break;
-    case SourceMode::image:
-        if (imageURL_) {
-            source = dependencies_.sourceMakers.image(*imageURL_);
-            source->setPlaying(isPlaying_);
-            source->setLooping(isLooping_);
-        }
-        break;
-    }
-    write(Field::activeSource, activeSource_, std::move(source));
+    write(Field::activeSource, activeSource_, sourceKind(sourceMode_).make(*this, dependencies_.sourceMakers));
 }
 
 void ViewerViewModel::releaseSource() {
@@ -222,23 +177,7 @@ void ViewerViewModel::commitScrub() {
     setIsScrubbing(false);
 }
 
-QString ViewerViewModel::sourceStatusText() const {
-    switch (sourceMode_) {
-    case SourceMode::ndi: {
-        const int selected = receiver_->selectedIndex();
-        const auto& senders = receiver_->sources();
-        if (selected >= 0 && static_cast<size_t>(selected) < senders.size()) {
-            return QStringLiteral("NDI: ") + QString::fromStdString(senders[static_cast<size_t>(selected)]);
-        }
-        return QStringLiteral("NDI: none");
-    }
-    case SourceMode::file:
-        return fileURL_ ? lastPathComponent(*fileURL_) : QStringLiteral("File: none");
-    case SourceMode::image:
-        return imageURL_ ? lastPathComponent(*imageURL_) : QStringLiteral("Image: none");
-    }
-    return {};
-}
+QString ViewerViewModel::sourceStatusText() const { return sourceKind(sourceMode_).statusText(*this); }
 
 void ViewerViewModel::setFieldOfView(float degrees) {
     write(Field::fovDegrees, fovDegrees_, degrees);
@@ -247,19 +186,15 @@ void ViewerViewModel::setFieldOfView(float degrees) {
 
 void ViewerViewModel::requestFit() { write(Field::fitRequestID, fitRequestID_, fitRequestID_ + 1); }
 
-void ViewerViewModel::chooseVideoFile() {
-    if (!dependencies_.filePicker) return;
-    const FilePickKind kind = *sourceKind(SourceMode::file).pick;
-    dependencies_.filePicker->pick(kind, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
-        if (weak && !paths.isEmpty()) weak->setVideoFile(paths.first());
-    });
-}
+void ViewerViewModel::chooseVideoFile() { chooseSourceFile(SourceMode::file); }
 
-void ViewerViewModel::chooseImageFile() {
-    if (!dependencies_.filePicker) return;
-    const FilePickKind kind = *sourceKind(SourceMode::image).pick;
-    dependencies_.filePicker->pick(kind, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
-        if (weak && !paths.isEmpty()) weak->setImageFile(paths.first());
+void ViewerViewModel::chooseImageFile() { chooseSourceFile(SourceMode::image); }
+
+void ViewerViewModel::chooseSourceFile(SourceMode mode) {
+    const SourceKind& kind = sourceKind(mode);
+    if (!dependencies_.filePicker || !kind.pick) return;
+    dependencies_.filePicker->pick(*kind.pick, [weak = QPointer<ViewerViewModel>(this), &kind](QStringList paths) {
+        if (weak && !paths.isEmpty()) kind.openFile(*weak, paths.first());
     });
 }
 

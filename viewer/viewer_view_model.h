@@ -34,6 +34,7 @@
 #include "viewer/file_picker.h"
 #include "viewer/notification_center.h"
 #include "viewer/persistence.h"
+#include "viewer/source_kinds.h"
 #include "viewer/varnel_check.h"
 #include "viewer/viewer_enums.h"
 
@@ -51,14 +52,6 @@ struct VenueEntry {
     QString url;
     std::shared_ptr<const Mesh> mesh;
     bool visible = true;
-};
-
-// The sources the view model builds; the defaults are the real NDI, file and image
-// sources, tests put in their own.
-struct SourceMakers {
-    std::function<std::shared_ptr<TextureSource>(const std::shared_ptr<NDIReceiver>&)> ndi;
-    std::function<std::shared_ptr<TextureSource>(const QString& path)> file;
-    std::function<std::shared_ptr<TextureSource>(const QString& path)> image;
 };
 
 // How long a closing window waits for its recording's file to be finished before it
@@ -252,6 +245,8 @@ public:
     void requestFit();
     void chooseVideoFile();
     void chooseImageFile();
+    // Opens the chooser of `mode`'s kind; the chosen file becomes its file.
+    void chooseSourceFile(SourceMode mode);
     // What a panel's OK does; also the seam the window's drops use.
     void setVideoFile(const QString& path);
     void setImageFile(const QString& path);

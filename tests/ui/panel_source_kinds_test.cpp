@@ -4,6 +4,7 @@
 
 #include "ui/qt_file_picker.h"
 #include "viewer/source_kinds.h"
+#include "viewer/viewer_enums.h"
 
 namespace lumbrix::test {
 namespace {

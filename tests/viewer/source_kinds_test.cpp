@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "viewer/launch_files.h"
+#include "viewer/viewer_enums.h"
 
 namespace lumbrix::test {
 namespace {
