@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CORPUS     ?= $(abspath ../shared/corpus)
 
-.PHONY: all deps configure build demo test asan-test tsan-test fuzz fuzz-build bench clean
+.PHONY: all deps configure build demo test package asan-test tsan-test fuzz fuzz-build bench clean
 
 all: build
 
@@ -26,6 +26,10 @@ demo: build
 
 test: build
 	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The Debian package, $(BUILD)/lumbrix_VERSION_ARCH.deb, of what `cmake --install` installs.
+package: build
+	cmake --build $(BUILD) --target package
 
 # Every test that needs no display, again under ASan+UBSan.
 asan-test: deps

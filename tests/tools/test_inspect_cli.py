@@ -230,10 +230,10 @@ class CommandLine(unittest.TestCase):
     def test_usage_errors(self):
         for args in ((), ("a.obj", "b.obj"), ("--bogus", "a.obj")):
             code, report, err = run_json(*args)
-            self.assertEqual((code, report["ok"], report["kind"]), (1, False, "usage"), args)
+            self.assertEqual((code, report["ok"], report["kind"]), (2, False, "usage"), args)
             self.assertIn(b"Usage: lumbrix-inspect", err)
         code, out, err = run()
-        self.assertEqual(code, 1)
+        self.assertEqual(code, 2)
         self.assertEqual(out, b"")
         self.assertIn(b"Usage", err)
         code, out, _ = run("--help")

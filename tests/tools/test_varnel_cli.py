@@ -85,7 +85,7 @@ def outcome_for(count):
 class Arguments(unittest.TestCase):
     def test_no_argument_prints_usage_on_standard_error_only(self):
         code, out, err = run()
-        self.assertEqual((code, out, err), (1, b"", b"Usage: Varnel <path-to-fbx>\n"))
+        self.assertEqual((code, out, err), (2, b"", b"Usage: Varnel <path-to-fbx>\n"))
 
     def test_only_the_first_argument_counts(self):
         one = os.path.join(BLENDER, "bl_e_mesh_3cams.fbx")

@@ -4,15 +4,21 @@
 #include <string>
 #include <vector>
 
+#include "lumbrix_version.h"
 #include "tools/inspect/inspect_report.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: lumbrix-inspect [--json] FILE\n"
-    "Loads FILE (.obj) through the viewer's own loader and summarises the mesh.\n"
-    "  --json   print exactly one JSON line on standard output\n"
-    "Exit status: 0 when the file loads, 1 otherwise.\n";
+    "Usage: lumbrix-inspect [--json] [--] FILE\n"
+    "       lumbrix-inspect --help | --version\n"
+    "Reads an OBJ or FBX model (.obj, .fbx) through the viewer's own loader and summarises\n"
+    "the mesh: counts, bounds, and why the viewer would refuse it.\n"
+    "  --json      print exactly one JSON line on standard output\n"
+    "  --          end of options: a FILE that starts with - follows\n"
+    "  --help      print this help and exit\n"
+    "  --version   print the version and exit\n"
+    "Exit status: 0 when the file loads, 1 when it does not, 2 for a usage error.\n";
 
 int usageError(bool json, const std::string& problem) {
     if (json) {
@@ -22,7 +28,7 @@ int usageError(bool json, const std::string& problem) {
         std::printf("%s\n", lumbrix::inspect::toJson(report).c_str());
     }
     std::fprintf(stderr, "lumbrix-inspect: %s\n%s", problem.c_str(), kUsage);
-    return 1;
+    return 2;
 }
 
 }  // namespace
@@ -38,6 +44,9 @@ int main(int argc, char** argv) {
             json = true;
         } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (!optionsEnded && arg == "--version") {
+            std::printf("lumbrix-inspect %s\n", LUMBRIX_VERSION);
             return 0;
         } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "lumbrix_version.h"
 #include "platform/headless_gl_context.h"
 #include "tools/render/partial_movie.h"
 #include "tools/render/render_job.h"
@@ -42,6 +43,10 @@ int main(int argc, char** argv) {
     }
     if (options.value().help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.value().version) {
+        std::printf("lumbrix-render %s\n", LUMBRIX_VERSION);
         return 0;
     }
     if (options.value().glInfo) {

@@ -12,7 +12,7 @@ const char* const kUsage =
     "                      [--seconds S | --frames N] [--start S] [--out MOVIE.mp4] [--screenshot FILE.png]\n"
     "                      [--uv-grid DENSITY] [--faces both|front|back] [--inactive gray|hide]\n"
     "                      [--no-floor-grid] [--fov DEGREES] [--no-audio]\n"
-    "       lumbrix-render --gl-info | --help\n"
+    "       lumbrix-render --gl-info | --help | --version\n"
     "Renders the venue model with the picture mapped through its UVs, without a display.\n"
     "Frame i is at start + i / fps; every frame is rendered and written (nothing is dropped).\n"
     "  --model FILE          OBJ or FBX venue model, loaded as the viewer loads it\n"
@@ -34,7 +34,8 @@ const char* const kUsage =
     "  --no-audio            no sound track\n"
     "  --gl-info             print the OpenGL vendor, renderer and version and the EGL platform\n"
     "                        the headless context got, and exit (LUMBRIX_EGL_DEVICE=N picks EGL device N)\n"
-    "Exit status: 0 only when every frame was written.\n";
+    "  --help, --version     print this help, or the version, and exit\n"
+    "Exit status: 0 only when every frame was written; 2 for a usage error.\n";
 
 namespace {
 
@@ -69,6 +70,9 @@ Expected<RenderOptions, std::string> parseOptions(const std::vector<std::string>
         std::string text;
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+            return options;
+        } else if (arg == "--version") {
+            options.version = true;
             return options;
         } else if (arg == "--gl-info") {
             options.glInfo = true;

@@ -32,6 +32,7 @@ struct RenderOptions {
     std::optional<float> fovDegrees;
     bool audio = true;
     bool help = false;
+    bool version = false;
     bool glInfo = false;  // print what the headless OpenGL context is, render nothing
 };
 
