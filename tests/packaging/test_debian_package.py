@@ -73,8 +73,11 @@ class Package(unittest.TestCase):
         metainfo = [f for f in self.files if f.startswith("usr/share/metainfo/")]
         self.assertEqual(len(metainfo), 1)
         self.assertTrue(metainfo[0].endswith(".metainfo.xml"), metainfo)
-        pages = {os.path.basename(f).split(".")[0] for f in self.files if f.startswith("usr/share/man/man1/")}
-        self.assertEqual(pages, set(PROGRAMS))
+        pages = [f for f in self.files if f.startswith("usr/share/man/man1/")]
+        self.assertEqual(sorted(os.path.basename(f).split(".")[0] for f in pages), sorted(PROGRAMS))
+        for page in pages:
+            with open(os.path.join(self.root, page), encoding="utf-8") as f:
+                self.assertIn('"Lumbrix %s"' % VERSION, f.readline(), page)
 
     def test_each_icon_is_drawn_at_its_size(self):
         for size in ICON_SIZES:
