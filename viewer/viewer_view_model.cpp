@@ -36,11 +36,6 @@ ViewerViewModel::~ViewerViewModel() {
     if (activeSource_) activeSource_->stop();
 }
 
-AudioCapture& ViewerViewModel::audioCapture() {
-    if (!audioCapture_) audioCapture_ = std::make_unique<AudioCapture>(dependencies_.mainQueue);
-    return *audioCapture_;
-}
-
 bool ViewerViewModel::isUITimerRunning() const { return uiTimer_ != nullptr && uiTimer_->isActive(); }
 
 QDateTime ViewerViewModel::now() const {

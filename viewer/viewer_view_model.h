@@ -34,6 +34,7 @@
 #include "viewer/file_picker.h"
 #include "viewer/notification_center.h"
 #include "viewer/persistence.h"
+#include "viewer/recording_session.h"
 #include "viewer/source_kinds.h"
 #include "viewer/varnel_check.h"
 #include "viewer/viewer_enums.h"
@@ -218,10 +219,10 @@ public:
     bool isObservingFloorGridToggle() const { return gridObserver_ != 0; }
     // Created on first use and kept.
     AudioCapture& audioCapture();
-    bool hasAudioCapture() const { return audioCapture_ != nullptr; }
+    bool hasAudioCapture() const;
     // From a stop until the writer answers; isRecording stays true meanwhile, and the
     // change is announced as a change of isRecording.
-    bool isFinishingRecording() const { return isFinishingRecording_; }
+    bool isFinishingRecording() const;
 
     // --- life -----------------------------------------------------------------------
     void activate();
@@ -294,6 +295,8 @@ signals:
     void changed(ViewerViewModel::Field field);
 
 private:
+    friend class RecordingSession;
+
     template <typename T, typename V>
     void write(Field field, T& slot, V&& value) {
         slot = std::forward<V>(value);
@@ -310,9 +313,6 @@ private:
     // The renderer when both it and a capture folder are there; otherwise none, with
     // the capture line saying which is missing.
     std::shared_ptr<CaptureBridge> readyCaptureBridge();
-    void startRecording(const std::shared_ptr<CaptureBridge>& bridge);
-    void stopRecording(const std::weak_ptr<CaptureBridge>& bridge);
-    void endRecording(const QString& message);
     bool ensureCaptureFolder(QString* problem) const;
 
     Dependencies dependencies_;
@@ -363,15 +363,11 @@ private:
     std::shared_ptr<TextureSource> activeSource_;
 
     std::weak_ptr<CaptureBridge> captureBridge_;
-    std::unique_ptr<AudioCapture> audioCapture_;
     QTimer* uiTimer_ = nullptr;  // a child of this object while running
     NotificationCenter::Token gridObserver_ = 0;
     std::shared_ptr<OrbitCamera> camera_ = std::make_shared<OrbitCamera>();
-    // The name of the recording that is running, for the microphone's late refusal.
-    QString recordingName_;
-    bool isFinishingRecording_ = false;
-    // Set by the first finishRecording(): when a closing window stops waiting.
-    std::optional<std::chrono::steady_clock::time_point> finishDeadline_;
+    // Declared last: it reads the fields above while it goes.
+    std::unique_ptr<RecordingSession> recording_ = std::make_unique<RecordingSession>(*this);
 };
 
 }  // namespace lumbrix
