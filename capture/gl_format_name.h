@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_CAPTURE) && !defined(LUMBRIX_TESTS)
+#error "capture/gl_format_name.h is internal to capture/"
+#endif
 // Readable names for OpenGL texture formats, for error messages.
 #include <string>
 

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_CAPTURE) && !defined(LUMBRIX_TESTS)
+#error "capture/movie_audio_track.h is internal to capture/"
+#endif
 // One AAC track of a movie: whatever sound arrives (any rate, mono or stereo, planar or
 // interleaved, with gaps and overlaps on its clock) is resampled into the movie's one
 // sound format and encoded. Internal to capture/: the movie writer's worker drives it.

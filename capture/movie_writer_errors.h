@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_CAPTURE) && !defined(LUMBRIX_TESTS)
+#error "capture/movie_writer_errors.h is internal to capture/"
+#endif
 // The movie writer's own error codes and wording, shared by its picture and sound
 // halves. Internal to capture/.
 extern "C" {

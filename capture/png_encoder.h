@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_CAPTURE) && !defined(LUMBRIX_TESTS)
+#error "capture/png_encoder.h is internal to capture/"
+#endif
 // PNG encoding of 8-bit RGBA pictures through FFmpeg's PNG encoder.
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_CAPTURE) && !defined(LUMBRIX_TESTS)
+#error "capture/texture_readback.h is internal to capture/"
+#endif
 // Reading a colour texture back from OpenGL into memory.
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_RENDER) && !defined(LUMBRIX_TESTS)
+#error "render/floor_grid.h is internal to render/"
+#endif
 // The reference grid on the ground plane (y = 0), centred on the world origin and
 // sized from the model so it stays useful for anything from a toy to a stadium.
 #include <vector>

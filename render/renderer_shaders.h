@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_RENDER) && !defined(LUMBRIX_TESTS)
+#error "render/renderer_shaders.h is internal to render/"
+#endif
 // GLSL 330 core sources of the renderer's three programs. Each stage's work lives in a
 // function named for its role (uv3d_vs, uv3d_ps, grid_vs, grid_ps, present_vs,
 // present_ps) that main() calls, so logs and captures name the same stages everywhere.

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_SOURCES) && !defined(LUMBRIX_TESTS)
+#error "sources/audio_tap.h is internal to sources/"
+#endif
 // Turns what the playback device plays into recorded sample buffers, on a serial
 // worker of its own ("file.audio.tap"), so the device callback only copies.
 #include <atomic>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_SOURCES) && !defined(LUMBRIX_TESTS)
+#error "sources/file_playback.h is internal to sources/"
+#endif
 // The playing half of a video file source: one demuxer thread, a video and an audio
 // decoder thread, bounded queues with serial numbers between them, and the clock that
 // decides which picture is due. Everything public runs on the main thread.

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_SOURCES) && !defined(LUMBRIX_TESTS)
+#error "sources/media_file.h is internal to sources/"
+#endif
 // Opening a video file for decoding: the one reading of a file that the viewer's playback
 // and the offline renderer share, so that both take the same streams, refuse the same
 // files and show the same colours.

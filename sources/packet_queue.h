@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_SOURCES) && !defined(LUMBRIX_TESTS)
+#error "sources/packet_queue.h is internal to sources/"
+#endif
 // A bounded queue of demuxed packets between the demuxer and one decoder. Every packet
 // carries the serial of the timeline it belongs to: a seek or a loop restart bumps the
 // serial and flushes, so a decoder can tell stale data from fresh.

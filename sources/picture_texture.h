@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_SOURCES) && !defined(LUMBRIX_TESTS)
+#error "sources/picture_texture.h is internal to sources/"
+#endif
 // Sampling state every picture source gives its texture: one level, linear filtering
 // (the model rarely shows a picture at its own size), edges clamped so a UV of exactly 0
 // or 1 does not bleed in the opposite border.

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/interaction_delegate.h is internal to ui/"
+#endif
 // The camera commands the 3D view's input turns into. The view only normalises input;
 // whoever implements this (the viewport's coordinator) does the camera work.
 #include <QPointF>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/interaction_view.h is internal to ui/"
+#endif
 // The input half of the 3D view: mouse drags, wheel, pinch and the camera shortcuts in,
 // normalised commands to an InteractionDelegate out. It does no camera math.
 //

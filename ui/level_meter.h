@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/level_meter.h is internal to ui/"
+#endif
 // A horizontal bar for an audio level from 0 to 1.
 #include <QWidget>
 

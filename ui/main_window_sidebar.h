@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/main_window_sidebar.h is internal to ui/"
+#endif
 // The window's left pane: the source panel in a fixed-width scrolling frame with a
 // collapse chevron over its corner, or, collapsed, a narrow strip with an expand
 // chevron. Which one shows follows the view model's isSidebarCollapsed both ways.

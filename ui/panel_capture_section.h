@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_capture_section.h is internal to ui/"
+#endif
 // The CAPTURE section's content: capture folder, screenshot, recording, microphone,
 // audio levels and gains, and the capture status line.
 #include <functional>

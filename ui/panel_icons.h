@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_icons.h is internal to ui/"
+#endif
 // Small icons drawn in code, so the panel needs no image files.
 #include <QColor>
 #include <QIcon>

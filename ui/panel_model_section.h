@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_model_section.h is internal to ui/"
+#endif
 // The MODEL section's content: model kind and file, FBX cameras, faces, inactive side,
 // field of view and the UV grid.
 #include <QWidget>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_section.h is internal to ui/"
+#endif
 // A collapsible group of the side panel: a clickable title with a disclosure arrow over
 // its content. The expanded state belongs to the view model; this widget only shows it
 // and reports the user's clicks.

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_segmented_picker.h is internal to ui/"
+#endif
 // A segmented choice: a row of exclusive checkable buttons, one per option.
 #include <QStringList>
 #include <QWidget>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_source_section.h is internal to ui/"
+#endif
 // The SOURCE section's content: the mode picker and the controls of the chosen mode
 // (NDI senders, video file, image).
 #include <QWidget>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_style.h is internal to ui/"
+#endif
 // Text styles and value texts shared by the side panel and the transport bar, so both
 // draw captions and numbers the same way.
 #include <algorithm>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/panel_venue_section.h is internal to ui/"
+#endif
 // The VENUE section's content: the Add button and one row per venue mesh.
 #include <QWidget>
 

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/qt_file_picker.h is internal to ui/"
+#endif
 // The desktop program's file panels: Qt's file dialog, shown without blocking the event
 // loop, answering through the FilePicker seam the view model uses.
 #include <functional>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/renderer_bridge.h is internal to ui/"
+#endif
 // The renderer as the view model's capture bridge. The viewport owns both and detaches
 // the bridge before the renderer goes; from then on every operation does nothing (or
 // reports that there is no recording) and the audio sinks drop their buffers.

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/scroll_normalizer.h is internal to ui/"
+#endif
 // Turns one scroll event into a bounded zoom step, so a trackpad's stream of small pixel
 // deltas and a mouse wheel's notches zoom at comparable speeds and no single event (a
 // fast flick, a free-spinning wheel) jumps the camera.

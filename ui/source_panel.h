@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/source_panel.h is internal to ui/"
+#endif
 // The side panel: every setting of the viewer in four collapsible sections (model,
 // venue, source, capture), each control bound to a view-model field or operation. The
 // panel keeps no state of its own; even the sections' expanded flags live in the view

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/transport_bar.h is internal to ui/"
+#endif
 // The strip under the 3D view: play/pause, loop, what is playing, and the scrub slider
 // with elapsed and remaining time. It keeps no state of its own: everything it shows
 // and changes is the view model's.

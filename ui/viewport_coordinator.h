@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_UI) && !defined(LUMBRIX_TESTS)
+#error "ui/viewport_coordinator.h is internal to ui/"
+#endif
 // The glue between the view model, the renderer and the camera: pushes the view model's
 // state into the renderer on every change, turns fit requests into a one-shot fit,
 // carries out the camera gestures and shortcuts of the 3D view, and saves the camera a

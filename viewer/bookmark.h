@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_VIEWER) && !defined(LUMBRIX_TESTS)
+#error "viewer/bookmark.h is internal to viewer/"
+#endif
 // File locations as stored bookmarks.
 //
 // Without security-scoped bookmarks a bookmark is the absolute path as UTF-8 bytes: it
