@@ -48,6 +48,7 @@ QString QtFilePicker::nameFilter(FilePickKind kind) {
         return QStringLiteral("OBJ models (*.obj)");
     case FilePickKind::fbxModel:
         return QStringLiteral("FBX models (*.fbx)");
+    case FilePickKind::model:
     case FilePickKind::venues:
         return QStringLiteral("Models (*.obj *.fbx)");
     case FilePickKind::videoFile:

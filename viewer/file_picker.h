@@ -12,6 +12,7 @@ enum class FilePickKind {
     imageFile,  // one PNG or JPEG
     objModel,   // one .obj
     fbxModel,   // one .fbx
+    model,      // one .obj or .fbx
     venues,     // any number of .obj and .fbx files
 };
 

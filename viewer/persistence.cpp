@@ -226,6 +226,30 @@ std::optional<QString> Persistence::loadCaptureFolder() {
     return std::nullopt;
 }
 
+void Persistence::addRecentFile(const QString& path, int limit) {
+    QStringList files = recentFiles();
+    files.removeAll(path);
+    files.prepend(path);
+    store(Keys::recentFiles, files.mid(0, limit));
+}
+
+QStringList Persistence::recentFiles() const {
+    // Hand-edited values may hold anything; only non-empty absolute paths count.
+    QStringList files;
+    for (const QString& path : settings_->value(Keys::recentFiles).toStringList()) {
+        if (QFileInfo(path).isAbsolute() && !files.contains(path)) files.append(path);
+    }
+    return files;
+}
+
+void Persistence::saveSidebarCollapsed(bool collapsed) { store(Keys::sidebarCollapsed, collapsed); }
+
+bool Persistence::loadSidebarCollapsed() const { return readBool(settings_->value(Keys::sidebarCollapsed)); }
+
+void Persistence::saveWindowGeometry(const QByteArray& geometry) { store(Keys::windowGeometry, geometry); }
+
+std::optional<QByteArray> Persistence::loadWindowGeometry() const { return data(Keys::windowGeometry); }
+
 bool Persistence::launchInProgress() const {
     return readBool(settings_->value(Keys::launchInProgress));
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 
 #include "render/camera_state.h"
 #include "viewer/persisted_records.h"
@@ -31,6 +32,9 @@ struct PersistenceKeys {
     static inline const QString lastCameraState = QStringLiteral("lastCameraState");
     static inline const QString cameraPresetPrefix = QStringLiteral("cameraPreset_");
     static inline const QString lastCaptureFolder = QStringLiteral("lastCaptureFolder");
+    static inline const QString recentFiles = QStringLiteral("recentFiles");
+    static inline const QString sidebarCollapsed = QStringLiteral("sidebarCollapsed");
+    static inline const QString windowGeometry = QStringLiteral("windowGeometry");
 };
 
 struct LastModel {
@@ -94,6 +98,19 @@ public:
     void saveCaptureFolder(const QString& path);
     // Removes the key when the bookmark no longer resolves or nothing is at the path.
     std::optional<QString> loadCaptureFolder();
+
+    // `path` first, without an older entry for it, keeping the newest `limit`.
+    void addRecentFile(const QString& path, int limit);
+    // Newest first, as stored: files that have gone are the caller's to judge.
+    QStringList recentFiles() const;
+
+    void saveSidebarCollapsed(bool collapsed);
+    // False when absent.
+    bool loadSidebarCollapsed() const;
+
+    // The window's QWidget::saveGeometry() bytes.
+    void saveWindowGeometry(const QByteArray& geometry);
+    std::optional<QByteArray> loadWindowGeometry() const;
 
     // False when absent or not a boolean.
     bool launchInProgress() const;

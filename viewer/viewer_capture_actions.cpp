@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include <QDir>
 #include <QLocale>
+#include <QStandardPaths>
 
 #include "viewer/path_name.h"
 #include "viewer/recording_session.h"
@@ -19,6 +21,18 @@ const QString kChooseFolderFirst = QStringLiteral("Choose folder first.");
 constexpr int kMaxSameSecondCaptures = 9999;
 
 }  // namespace
+
+std::optional<QString> userCaptureFolder() {
+    // Qt reads XDG_VIDEOS_DIR from user-dirs.dirs and falls back to ~/Videos itself;
+    // the fallback here covers a Qt that answers nothing.
+    QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (videos.isEmpty()) {
+        const QString home = QDir::homePath();
+        if (home.isEmpty() || home == QDir::rootPath()) return std::nullopt;
+        videos = home + QStringLiteral("/Videos");
+    }
+    return QDir(videos).filePath(QStringLiteral("Lumbrix"));
+}
 
 QString ViewerViewModel::captureFileName(const QDateTime& localTime, const QString& extension) {
     // A fixed locale: the digits and their order must not follow the user's settings.
@@ -42,6 +56,7 @@ QString ViewerViewModel::freeCaptureFileName(const QString& folder, const QDateT
 }
 
 void ViewerViewModel::setCaptureFolder(const QString& path) {
+    captureFolderIsDefault_ = false;
     write(Field::captureFolderURL, captureFolderURL_, path);
     setLastCaptureMessage(QStringLiteral("Folder: ") + lastPathComponent(path));
     persistence_.saveCaptureFolder(path);
@@ -63,11 +78,27 @@ std::shared_ptr<CaptureBridge> ViewerViewModel::readyCaptureBridge() {
         setLastCaptureMessage(kRendererNotReady);
         return nullptr;
     }
-    if (!captureFolderURL_) {
+    // A default folder that cannot be made is no folder at all: the user must pick one.
+    // A chosen one that has gone is reported by the capture itself, naming the reason.
+    QString problem;
+    if (!captureFolderURL_ || (captureFolderIsDefault_ && !ensureCaptureFolder(&problem))) {
         setLastCaptureMessage(kChooseFolderFirst);
         return nullptr;
     }
     return bridge;
+}
+
+std::optional<QString> ViewerViewModel::openableCaptureFolder() {
+    QString problem;
+    if (!captureFolderURL_ || (captureFolderIsDefault_ && !ensureCaptureFolder(&problem))) {
+        setLastCaptureMessage(kChooseFolderFirst);
+        return std::nullopt;
+    }
+    if (!ensureCaptureFolder(&problem)) {
+        setLastCaptureMessage(problem);
+        return std::nullopt;
+    }
+    return captureFolderURL_;
 }
 
 void ViewerViewModel::takeScreenshot() {

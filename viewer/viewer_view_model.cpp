@@ -1,6 +1,7 @@
 #include "viewer/viewer_view_model.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
 
@@ -23,6 +24,11 @@ ViewerViewModel::ViewerViewModel(Dependencies dependencies, QObject* parent)
     dependencies_.sourceMakers = withRealSourceMakers(std::move(dependencies_.sourceMakers), dependencies_.mainQueue);
     if (dependencies_.notifications == nullptr) dependencies_.notifications = &NotificationCenter::defaultCenter();
     receiver_ = dependencies_.receiver;
+    // Until a folder is chosen or restored, so a first capture lands somewhere the user
+    // can find; made only when a capture needs it.
+    captureFolderURL_ = dependencies_.defaultCaptureFolder ? dependencies_.defaultCaptureFolder() : userCaptureFolder();
+    captureFolderIsDefault_ = captureFolderURL_.has_value();
+    connect(this, &ViewerViewModel::changed, this, &ViewerViewModel::noteRecentFile);
     // The sender list and selection live in the receiver; a change there is a change
     // of this field for the panels bound to it.
     receiver_->setChangeHandler([weak = QPointer<ViewerViewModel>(this)] {
@@ -67,6 +73,8 @@ void ViewerViewModel::activate() {
         camera_->fovDegrees = fovDegrees_;
     }
 
+    write(Field::isSidebarCollapsed, isSidebarCollapsed_, persistence_.loadSidebarCollapsed());
+
     const bool shiftHeld = dependencies_.isShiftHeld && dependencies_.isShiftHeld();
     const StartupPlan plan = planStartup(previousLaunchUnfinished, shiftHeld);
     if (plan.safeMode) {
@@ -94,6 +102,7 @@ void ViewerViewModel::activate() {
     }
 
     if (const auto folder = persistence_.loadCaptureFolder()) {
+        captureFolderIsDefault_ = false;
         write(Field::captureFolderURL, captureFolderURL_, *folder);
         setLastCaptureMessage(QStringLiteral("Folder: ") + lastPathComponent(*folder));
     }
@@ -201,6 +210,59 @@ void ViewerViewModel::setVideoFile(const QString& path) {
 void ViewerViewModel::setImageFile(const QString& path) {
     write(Field::imageURL, imageURL_, path);
     applySource();
+}
+
+void ViewerViewModel::setIsSidebarCollapsed(bool value) {
+    write(Field::isSidebarCollapsed, isSidebarCollapsed_, value);
+    persistence_.saveSidebarCollapsed(value);
+}
+
+bool ViewerViewModel::openFile(const QString& path) {
+    const QString extension = QFileInfo(path).suffix().toLower();
+    if (extension == QLatin1String("obj")) {
+        setModelKind(ModelKind::obj);
+        openOBJModel(path);
+        return true;
+    }
+    if (extension == QLatin1String("fbx")) {
+        setModelKind(ModelKind::fbx);
+        openFBXModel(path);
+        return true;
+    }
+    const SourceKind* kind = sourceKindForFile(path);
+    if (kind == nullptr || kind->openFile == nullptr) return false;
+    setSourceMode(kind->mode);
+    kind->openFile(*this, path);
+    return true;
+}
+
+void ViewerViewModel::chooseFileToOpen(FilePickKind kind) {
+    if (!dependencies_.filePicker) return;
+    dependencies_.filePicker->pick(kind, [weak = QPointer<ViewerViewModel>(this)](QStringList paths) {
+        if (weak && !paths.isEmpty()) weak->openFile(paths.first());
+    });
+}
+
+QStringList ViewerViewModel::recentFiles() const { return persistence_.recentFiles(); }
+
+void ViewerViewModel::noteRecentFile(Field field) {
+    // A model counts once it has loaded; a source file as soon as it is chosen, since
+    // a file that plays badly is still one the user wants back.
+    std::optional<QString> path;
+    switch (field) {
+    case Field::mesh:
+        if (mesh_) path = modelKind_ == ModelKind::fbx ? fbxURL_ : objURL_;
+        break;
+    case Field::fileURL:
+        path = fileURL_;
+        break;
+    case Field::imageURL:
+        path = imageURL_;
+        break;
+    default:
+        return;
+    }
+    if (path && !path->isEmpty()) persistence_.addRecentFile(*path, kRecentFileLimit);
 }
 
 void ViewerViewModel::setIsMicEnabled(bool value) {

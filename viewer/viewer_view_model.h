@@ -73,7 +73,17 @@ struct ViewerDependencies {
     std::shared_ptr<FilePicker> filePicker;             // none: choosing does nothing
     std::function<QDateTime()> now;                     // the local clock
     std::chrono::milliseconds recordingFinishLimit = kRecordingFinishLimit;
+    // Where captures go until a folder is chosen; empty takes userCaptureFolder(), and
+    // an answer of none leaves the user to choose one.
+    std::function<std::optional<QString>()> defaultCaptureFolder;
 };
+
+// The "Lumbrix" folder in the user's videos folder (XDG_VIDEOS_DIR of user-dirs.dirs,
+// else ~/Videos); none without a home.
+std::optional<QString> userCaptureFolder();
+
+// How many files File → Open Recent offers.
+inline constexpr int kRecentFileLimit = 10;
 
 class ViewerViewModel final : public QObject {
     Q_OBJECT
@@ -203,7 +213,8 @@ public:
     bool isVenueExpanded() const { return isVenueExpanded_; }
     void setIsVenueExpanded(bool value) { write(Field::isVenueExpanded, isVenueExpanded_, value); }
     bool isSidebarCollapsed() const { return isSidebarCollapsed_; }
-    void setIsSidebarCollapsed(bool value) { write(Field::isSidebarCollapsed, isSidebarCollapsed_, value); }
+    // Remembered for the next start.
+    void setIsSidebarCollapsed(bool value);
     const std::optional<QString>& objURL() const { return objURL_; }
     const std::optional<QString>& fileURL() const { return fileURL_; }
     const std::optional<QString>& imageURL() const { return imageURL_; }
@@ -252,6 +263,16 @@ public:
     void setVideoFile(const QString& path);
     void setImageFile(const QString& path);
 
+    // --- files by name (menus, drops, the recent list) -----------------------------
+    // Opens `path` as its extension says: an OBJ or FBX as the model, a movie or picture
+    // as its kind's file, shown at once. False, doing nothing, for any other file.
+    bool openFile(const QString& path);
+    // Shows the file panel of `kind`; the chosen file is opened as openFile does.
+    void chooseFileToOpen(FilePickKind kind);
+    // Models and media opened lately, newest first, at most kRecentFileLimit; files
+    // that have gone since are still listed.
+    QStringList recentFiles() const;
+
     // --- model and venues -----------------------------------------------------------
     void chooseOBJModel();
     void chooseFBXModel();
@@ -273,6 +294,11 @@ public:
 
     // --- capture --------------------------------------------------------------------
     void setCaptureFolder(const QString& path);
+    // Whether captureFolderURL is the default one rather than the user's choice.
+    bool isDefaultCaptureFolder() const { return captureFolderIsDefault_; }
+    // The capture folder, made if missing, for showing it in the file manager; none,
+    // with the capture line saying why, when there is none to show.
+    std::optional<QString> openableCaptureFolder();
     void takeScreenshot();
     // Ignored while a stop is finishing: the Record button is disabled then.
     void toggleRecording();
@@ -314,6 +340,7 @@ private:
     // the capture line saying which is missing.
     std::shared_ptr<CaptureBridge> readyCaptureBridge();
     bool ensureCaptureFolder(QString* problem) const;
+    void noteRecentFile(Field field);
 
     Dependencies dependencies_;
     Persistence persistence_;
@@ -343,6 +370,7 @@ private:
     int selectedFBXCameraIndex_ = -1;
     QString fbxCameraStatus_ = QStringLiteral("FBX: —");
     std::optional<QString> captureFolderURL_;
+    bool captureFolderIsDefault_ = false;
     int captureFPS_ = 30;
     bool isRecording_ = false;
     bool isMicEnabled_ = false;

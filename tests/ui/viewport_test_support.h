@@ -82,6 +82,7 @@ protected:
             });
         deps.settingsFile = settingsFile;
         deps.executableDir = QStringLiteral(LUMBRIX_VARNEL_DIR);
+        deps.defaultCaptureFolder = [] { return std::optional<QString>(); };
         return deps;
     }
 

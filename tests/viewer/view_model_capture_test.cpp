@@ -133,6 +133,93 @@ TEST_F(CaptureTest, CaptureWithoutFolderAsksForOneAndWritesNothing) {
     EXPECT_FALSE(vm.isRecording());
 }
 
+// Sets or clears an environment variable for one scope, putting back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = ::getenv(name)) previous_ = old;
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (previous_) {
+            ::setenv(name_, previous_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+TEST_F(CaptureTest, TheDefaultCaptureFolderIsLumbrixInTheUsersVideosFolder) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> userDirs;  // user-dirs.dirs; none: no such file
+        const char* expected;                 // under the home folder
+    };
+    const std::vector<Case> cases = {
+        {"the XDG videos folder", "XDG_VIDEOS_DIR=\"$HOME/Filme\"\n", "Filme/Lumbrix"},
+        {"no user-dirs.dirs", std::nullopt, "Videos/Lumbrix"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        const fs::path home = folder.path() / ("home" + std::to_string(i));
+        const fs::path config = home / ".config";
+        fs::create_directories(config);
+        if (cases[i].userDirs) writeText(config / "user-dirs.dirs", *cases[i].userDirs);
+        const ScopedEnv homeVariable("HOME", home.string());
+        const ScopedEnv configVariable("XDG_CONFIG_HOME", config.string());
+        EXPECT_EQ(userCaptureFolder(), qs(home / cases[i].expected));
+    }
+}
+
+TEST_F(CaptureTest, WithNoFolderChosenCapturesGoToTheDefaultFolderMadeOnFirstUse) {
+    struct Case {
+        const char* what;
+        fs::path folder;
+        bool blocked;  // a file stands where the folder's parent would be
+    };
+    const std::vector<Case> cases = {
+        {"a folder that can be made", folder.path() / "videos" / "Lumbrix", false},
+        {"a folder that cannot be made", folder.path() / "blocker" / "Lumbrix", true},
+    };
+    writeText(folder.path() / "blocker", "a file, not a folder");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ViewerDependencies deps = dependencies();
+        deps.defaultCaptureFolder = [path = qs(c.folder)] { return std::optional<QString>(path); };
+        ViewerViewModel& vm = make(deps);
+        vm.activate();
+        vm.setCaptureBridge(bridge);
+        EXPECT_EQ(vm.captureFolderURL(), qs(c.folder)) << "shown before it exists";
+        EXPECT_TRUE(vm.isDefaultCaptureFolder());
+        EXPECT_FALSE(fs::exists(c.folder));
+
+        vm.takeScreenshot();
+        if (c.blocked) {
+            EXPECT_EQ(vm.lastCaptureMessage(), QStringLiteral("Choose folder first."));
+            vm.toggleRecording();
+            EXPECT_EQ(vm.lastCaptureMessage(), QStringLiteral("Choose folder first."));
+            EXPECT_FALSE(vm.isRecording());
+            EXPECT_TRUE(bridge->screenshots.empty());
+        } else {
+            EXPECT_EQ(vm.lastCaptureMessage(), QStringLiteral("Saved: ") + kPicture);
+            EXPECT_EQ(namesIn(c.folder), std::vector<std::string>{kPicture.toStdString()});
+        }
+        // The default is never stored: choosing a folder later is what is remembered.
+        EXPECT_FALSE(store().loadCaptureFolder());
+        vm.deactivate();
+        model.reset();
+        bridge->screenshots.clear();
+    }
+}
+
 TEST_F(CaptureTest, CaptureFolderIsPublishedNamedAndStored) {
     fs::create_directories(captures / "Show Night");
     ViewerViewModel& vm = make();

@@ -204,6 +204,8 @@ protected:
         deps.executableDir = QStringLiteral(LUMBRIX_VARNEL_DIR);
         deps.filePicker = picker;
         deps.now = [this] { return clock; };
+        // No videos folder to fall back on: nothing a test captures lands in the user's home.
+        deps.defaultCaptureFolder = [] { return std::optional<QString>(); };
         return deps;
     }
 
