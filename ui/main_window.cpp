@@ -14,6 +14,7 @@
 #include "ui/qt_file_picker.h"
 #include "ui/transport_bar.h"
 #include "ui/viewport.h"
+#include "viewer/path_name.h"
 
 namespace lumbrix {
 
@@ -56,9 +57,9 @@ MainWindow::MainWindow(ViewerDependencies dependencies, QWidget* parent) : QMain
     notifications_ = dependencies.notifications;
     viewModel_ = std::make_unique<ViewerViewModel>(std::move(dependencies));
 
-    setWindowTitle(QStringLiteral("Lumbrix"));
     setMinimumSize(900, 560);
     resize(1440, 900);
+    if (const auto geometry = viewModel_->persistence().loadWindowGeometry()) restoreGeometry(*geometry);
 
     auto* content = new QWidget(this);
     content->setObjectName(QStringLiteral("mainContent"));
@@ -99,6 +100,7 @@ MainWindow::MainWindow(ViewerDependencies dependencies, QWidget* parent) : QMain
     });
     updateBadge();
     updateAlert();
+    updateTitle();
 }
 
 MainWindow::~MainWindow() {
@@ -141,7 +143,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     QMainWindow::closeEvent(event);
-    if (event->isAccepted()) stop();
+    if (!event->isAccepted()) return;
+    viewModel_->persistence().saveWindowGeometry(saveGeometry());
+    stop();
 }
 
 bool MainWindow::holdCloseForRecording() {
@@ -192,6 +196,12 @@ void MainWindow::onFieldChanged(ViewerViewModel::Field field) {
     case ViewerViewModel::Field::validationErrors:
         updateAlert();
         break;
+    case ViewerViewModel::Field::mesh:
+    case ViewerViewModel::Field::modelKind:
+    case ViewerViewModel::Field::objURL:
+    case ViewerViewModel::Field::fbxURL:
+        updateTitle();
+        break;
     default:
         break;
     }
@@ -200,6 +210,14 @@ void MainWindow::onFieldChanged(ViewerViewModel::Field field) {
 void MainWindow::updateBadge() {
     badge_->setVisible(viewModel_->isCameraLocked());
     badge_->raise();
+}
+
+void MainWindow::updateTitle() {
+    // Named after the model on show, not one that failed to load.
+    const auto& path = viewModel_->modelKind() == ModelKind::fbx ? viewModel_->fbxURL() : viewModel_->objURL();
+    const QString program = QStringLiteral("Lumbrix");
+    setWindowTitle(viewModel_->mesh() && path ? lastPathComponent(*path) + QStringLiteral(" \u2014 ") + program
+                                              : program);
 }
 
 void MainWindow::updateAlert() {

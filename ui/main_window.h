@@ -56,6 +56,7 @@ private:
     void onFieldChanged(ViewerViewModel::Field field);
     void updateBadge();
     void updateAlert();
+    void updateTitle();
     void start();
     void stop();
     bool holdCloseForRecording();

@@ -220,6 +220,55 @@ TEST_F(WindowTest, TheImportAlertListsEachMessageAfterABlankLineAndOKLowersTheFl
     ASSERT_TRUE(pumpUntil([&] { return second.isNull() || !second->isVisible(); }));
 }
 
+TEST_F(WindowTest, TheTitleNamesTheModelOnShow) {
+    MainWindow& shown = showWindow();
+    ViewerViewModel& vm = shown.viewModel();
+    ASSERT_TRUE(pumpUntil([&] { return vm.isUITimerRunning(); }));
+    struct Case {
+        const char* file;
+        const char* text;
+        const char* title;
+    };
+    const std::vector<Case> cases = {
+        {"venue.obj", kSquareOBJ, "venue.obj \u2014 Lumbrix"},
+        {"broken.obj", kTwoProblemsOBJ, "Lumbrix"},  // nothing on show
+        {"stage.obj", kSquareOBJ, "stage.obj \u2014 Lumbrix"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_TRUE(vm.openFile(QString::fromStdString(writeFile(c.file, c.text))));
+        EXPECT_EQ(shown.windowTitle(), QString::fromUtf8(c.title));
+        vm.setShowValidationAlert(false);
+    }
+    vm.clearModel();
+    EXPECT_EQ(shown.windowTitle(), QStringLiteral("Lumbrix"));
+}
+
+TEST_F(WindowTest, SizePlaceAndTheCollapsedSidePanelAreThereAgainAtTheNextStart) {
+    const QRect placed(40, 60, 1000, 700);
+    {
+        MainWindow& first = makeWindow();
+        first.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+        first.setGeometry(placed);
+        ASSERT_TRUE(pumpUntil([&] { return first.geometry() == placed; }));
+        ASSERT_TRUE(pumpUntil([&] { return first.viewModel().isUITimerRunning(); }));
+        first.viewModel().setIsSidebarCollapsed(true);
+        first.close();
+        window.reset();
+    }
+    MainWindow& second = makeWindow();
+    EXPECT_EQ(second.geometry(), placed) << "before it shows, so it never flashes elsewhere";
+    second.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second));
+    ASSERT_TRUE(pumpUntil([&] { return second.viewModel().isUITimerRunning(); }));
+    EXPECT_EQ(second.geometry(), placed);
+    EXPECT_TRUE(second.viewModel().isSidebarCollapsed());
+    auto* strip = second.findChild<QWidget*>(QStringLiteral("sidebarStrip"));
+    ASSERT_NE(strip, nullptr);
+    EXPECT_TRUE(strip->isVisible());
+}
+
 TEST_F(WindowTest, TheFirstShowStartsTheViewModelOnceAndClosingStopsIt) {
     // A launch that never finished: start-up goes into safe mode and says so.
     store().setLaunchInProgress(true);
