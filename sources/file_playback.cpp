@@ -44,14 +44,14 @@ struct FilePlayback::Stream {
     }
 };
 
-Expected<std::unique_ptr<FilePlayback>, std::string> FilePlayback::open(const std::string& path) {
+Expected<std::unique_ptr<FilePlayback>, Error> FilePlayback::open(const std::string& path) {
     auto opened = MediaFile::open(path);
     if (!opened) {
         // The viewer has always left FFmpeg's reason out of this one.
-        if (opened.error().step == MediaFileStep::ReadStreams) {
-            return unexpected(std::string("cannot read the file's streams"));
+        if (failedAt(opened.error(), MediaFileStep::ReadStreams)) {
+            return unexpected(Error(kMediaErrorDomain, opened.error().code, "cannot read the file's streams"));
         }
-        return unexpected(opened.error().message);
+        return unexpected(opened.error());
     }
     MediaFile& file = opened.value();
     std::unique_ptr<FilePlayback> playback(new FilePlayback());
@@ -110,9 +110,10 @@ int64_t FilePlayback::audioLengthFrames() const {
     return static_cast<int64_t>(seconds * audioSampleRate());
 }
 
-Expected<std::string, std::string> FilePlayback::openSound() {
+Expected<std::string, Error> FilePlayback::openSound() {
     if (!container_->audio) {
-        return unexpected(std::string("the file has no sound FFmpeg can decode"));
+        return unexpected(Error(kMediaErrorDomain, static_cast<int>(MediaFileStep::ChooseStreams),
+                                "the file has no sound FFmpeg can decode"));
     }
     AVCodecContext* audio = container_->audio.get();
     const int channels = std::min(audio->ch_layout.nb_channels, 2);
@@ -132,7 +133,8 @@ Expected<std::string, std::string> FilePlayback::openSound() {
     av_channel_layout_uninit(&deviceLayout);
     if (made < 0 || resampler == nullptr || swr_init(resampler) < 0) {
         swr_free(&resampler);
-        return unexpected(std::string("cannot convert the file's sound for the device"));
+        return unexpected(Error(kAudioErrorDomain, static_cast<int>(AudioErrorCode::deviceFailed),
+                                "cannot convert the file's sound for the device"));
     }
     container_->resampler.reset(resampler);
     sound_ = std::move(output);

@@ -35,7 +35,7 @@ class FilePlayback {
 public:
     // Fails with a line of text when the file cannot be read, has no video stream or
     // no decoder for it. Nothing runs yet.
-    static Expected<std::unique_ptr<FilePlayback>, std::string> open(const std::string& path);
+    static Expected<std::unique_ptr<FilePlayback>, Error> open(const std::string& path);
     ~FilePlayback();
     FilePlayback(const FilePlayback&) = delete;
     FilePlayback& operator=(const FilePlayback&) = delete;
@@ -43,7 +43,7 @@ public:
     bool hasAudioStream() const { return audioStream_ >= 0; }
     // Opens the playback device for the audio stream: its format as a line of text, or
     // the reason there is no sound. Call before start().
-    Expected<std::string, std::string> openSound();
+    Expected<std::string, Error> openSound();
     bool hasSound() const { return sound_ != nullptr; }
     AudioOutput* sound() { return sound_.get(); }
     int audioSampleRate() const;           // the file's

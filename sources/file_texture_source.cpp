@@ -39,7 +39,7 @@ void FileTextureSource::prepare() {
     auto opened = FilePlayback::open(path_);
     if (!opened) {
         // No picture will come; the sound is reported as the one thing that was tried.
-        printConsoleLine("FileTextureSource: Failed to setup audio playback: " + opened.error());
+        printConsoleLine("FileTextureSource: Failed to setup audio playback: " + opened.error().description);
         return;
     }
     playback_ = std::move(opened.value());
@@ -47,7 +47,7 @@ void FileTextureSource::prepare() {
     if (sound) {
         printConsoleLine("FileTextureSource: AVAudioEngine setup complete, format: " + sound.value());
     } else {
-        printConsoleLine("FileTextureSource: Failed to setup audio playback: " + sound.error());
+        printConsoleLine("FileTextureSource: Failed to setup audio playback: " + sound.error().description);
     }
     playback_->start(true);
     if (playing_) {

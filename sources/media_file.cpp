@@ -14,8 +14,8 @@ std::string errorText(int error) {
     return text;
 }
 
-Unexpected<MediaFileError> failure(MediaFileStep step, std::string message) {
-    return unexpected(MediaFileError{step, std::move(message)});
+Unexpected<Error> failure(MediaFileStep step, std::string message) {
+    return unexpected(Error(kMediaErrorDomain, static_cast<int>(step), std::move(message)));
 }
 
 bool sizeAllowed(const AVCodecParameters& parameters) {
@@ -25,7 +25,7 @@ bool sizeAllowed(const AVCodecParameters& parameters) {
 
 }  // namespace
 
-Expected<FormatContextPtr, MediaFileError> openMediaContainer(const std::string& path) {
+Expected<FormatContextPtr, Error> openMediaContainer(const std::string& path) {
     // FFmpeg's file protocol opens whatever is there and would wait for a pipe's writer.
     if (auto reason = regularFileReason(path)) {
         return failure(MediaFileStep::OpenFile, "cannot open the file: " + *reason);
@@ -46,7 +46,7 @@ Expected<FormatContextPtr, MediaFileError> openMediaContainer(const std::string&
     return format;
 }
 
-Expected<MediaFile, MediaFileError> MediaFile::open(const std::string& path) {
+Expected<MediaFile, Error> MediaFile::open(const std::string& path) {
     auto container = openMediaContainer(path);
     if (!container) {
         return unexpected(container.error());

@@ -9,23 +9,26 @@
 #include <optional>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/expected.h"
 #include "platform/media/ffmpeg_handles.h"
 
 namespace lumbrix {
 
-// Where opening stopped. The message is the same for every user, except that the viewer
-// has always reported unreadable streams without FFmpeg's reason.
-enum class MediaFileStep { OpenFile, ReadStreams, ChooseStreams };
+// Opening failures are Errors of this domain, their code the step where opening stopped
+// and their text one line with the reason where one is known. The text is the same for
+// every user, except that the viewer has always reported unreadable streams without
+// FFmpeg's reason.
+inline constexpr const char* kMediaErrorDomain = "Media";
+enum class MediaFileStep { OpenFile = 1, ReadStreams, ChooseStreams, Decode };
 
-struct MediaFileError {
-    MediaFileStep step = MediaFileStep::OpenFile;
-    std::string message;  // one line, with the reason where one is known
-};
+inline bool failedAt(const Error& error, MediaFileStep step) {
+    return error.domain == kMediaErrorDomain && error.code == static_cast<int>(step);
+}
 
 // A path that is not a regular file is refused before FFmpeg opens it, and only the
 // "file" protocol may be used. The streams have been probed.
-Expected<FormatContextPtr, MediaFileError> openMediaContainer(const std::string& path);
+Expected<FormatContextPtr, Error> openMediaContainer(const std::string& path);
 
 struct MediaFile {
     // Either side of a picture beyond this is refused before a decoder is made for it.
@@ -33,7 +36,7 @@ struct MediaFile {
 
     // The container, its best video stream with an opened decoder, and the best sound
     // stream beside it when there is one.
-    static Expected<MediaFile, MediaFileError> open(const std::string& path);
+    static Expected<MediaFile, Error> open(const std::string& path);
 
     FormatContextPtr format;
     int videoStream = -1;

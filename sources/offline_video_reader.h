@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/expected.h"
 #include "platform/media/audio_sample_buffer.h"
 
@@ -20,9 +21,9 @@ class OfflineVideoReader {
 public:
     static constexpr int kSoundRate = 48000;
 
-    // Fails with a line of text when the file cannot be read or its video cannot be
+    // Fails with an Error (the media domain) when the file cannot be read or its video cannot be
     // decoded. Sound is optional: a file without (decodable) sound opens all the same.
-    static Expected<std::unique_ptr<OfflineVideoReader>, std::string> open(const std::string& path);
+    static Expected<std::unique_ptr<OfflineVideoReader>, Error> open(const std::string& path);
     ~OfflineVideoReader();
     OfflineVideoReader(const OfflineVideoReader&) = delete;
     OfflineVideoReader& operator=(const OfflineVideoReader&) = delete;

@@ -134,15 +134,29 @@ struct AudioOutput::Impl {
     std::atomic<uint64_t> tapDropped{0};
 };
 
-Expected<std::unique_ptr<AudioOutput>, std::string> AudioOutput::open(int sampleRate, int channels,
-                                                                      size_t ringFrames) {
-    if (channels != 1 && channels != 2) {
-        return unexpected("audio output supports 1 or 2 channels, not " + std::to_string(channels));
-    }
-    if (sampleRate <= 0) return unexpected("invalid audio sample rate " + std::to_string(sampleRate));
-    if (ringFrames == 0) return unexpected(std::string("audio ring needs room for at least one frame"));
+namespace {
 
-    if (std::string failure = acquireSdlAudio(); !failure.empty()) return unexpected(std::move(failure));
+Unexpected<Error> audioFailure(AudioErrorCode code, std::string text) {
+    return unexpected(Error(kAudioErrorDomain, static_cast<int>(code), std::move(text)));
+}
+
+}  // namespace
+
+Expected<std::unique_ptr<AudioOutput>, Error> AudioOutput::open(int sampleRate, int channels, size_t ringFrames) {
+    if (channels != 1 && channels != 2) {
+        return audioFailure(AudioErrorCode::badRequest,
+                            "audio output supports 1 or 2 channels, not " + std::to_string(channels));
+    }
+    if (sampleRate <= 0) {
+        return audioFailure(AudioErrorCode::badRequest, "invalid audio sample rate " + std::to_string(sampleRate));
+    }
+    if (ringFrames == 0) {
+        return audioFailure(AudioErrorCode::badRequest, "audio ring needs room for at least one frame");
+    }
+
+    if (std::string failure = acquireSdlAudio(); !failure.empty()) {
+        return audioFailure(AudioErrorCode::deviceFailed, std::move(failure));
+    }
 
     auto impl = std::make_unique<Impl>(ringFrames, static_cast<size_t>(channels));
     SDL_AudioSpec want{};
@@ -159,7 +173,7 @@ Expected<std::unique_ptr<AudioOutput>, std::string> AudioOutput::open(int sample
     if (impl->device == 0) {
         std::string failure = std::string("cannot open audio device: ") + SDL_GetError();
         releaseSdlAudio();
-        return unexpected(std::move(failure));
+        return audioFailure(AudioErrorCode::deviceFailed, std::move(failure));
     }
     impl->format.sampleRate = have.freq;
     impl->format.channels = have.channels;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/expected.h"
 
 namespace lumbrix {
@@ -23,6 +24,10 @@ struct AudioOutputFormat {
     int deviceBufferFrames = 0;  // frames per callback
 };
 
+// Errors of AudioOutput::open: what was asked cannot be played, or the device refused.
+inline constexpr const char* kAudioErrorDomain = "Audio";
+enum class AudioErrorCode { badRequest = 1, deviceFailed };
+
 class AudioOutput {
 public:
     // Opens the default playback device for 32-bit float samples, asking for
@@ -32,7 +37,7 @@ public:
     // ring, in frames. Initialises SDL's audio subsystem as needed (ref-counted across
     // instances). Fails with SDL's error text. The device starts unpaused but plays
     // silence until frames are written.
-    static Expected<std::unique_ptr<AudioOutput>, std::string> open(int sampleRate, int channels, size_t ringFrames);
+    static Expected<std::unique_ptr<AudioOutput>, Error> open(int sampleRate, int channels, size_t ringFrames);
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;

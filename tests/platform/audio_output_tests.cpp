@@ -77,7 +77,7 @@ bool sameSamples(const std::vector<float>& actual, size_t offset, const std::vec
 
 std::unique_ptr<AudioOutput> openOrFail(int sampleRate, int channels, size_t ringFrames) {
     auto opened = AudioOutput::open(sampleRate, channels, ringFrames);
-    EXPECT_TRUE(opened) << opened.error();
+    EXPECT_TRUE(opened) << opened.error().description;
     return opened ? std::move(opened).value() : nullptr;
 }
 
@@ -116,7 +116,7 @@ TEST_F(AudioOutputTest, RefusesChannelCountsOtherThanOneOrTwoAndAnEmptyRing) {
     for (int channels : {0, 3, 6}) {
         auto opened = AudioOutput::open(48000, channels, 1024);
         ASSERT_FALSE(opened) << channels << " channels";
-        EXPECT_NE(opened.error().find("channels"), std::string::npos) << opened.error();
+        EXPECT_NE(opened.error().description.find("channels"), std::string::npos) << opened.error().description;
     }
     EXPECT_FALSE(AudioOutput::open(0, 2, 1024));
     EXPECT_FALSE(AudioOutput::open(48000, 2, 0));
@@ -145,7 +145,7 @@ TEST_F(AudioOutputTest, AFailedOpenReportsSdlsErrorAndLeavesTheOpenOutputPlaying
     // The dummy driver has a single device; real drivers may open more.
     auto second = AudioOutput::open(48000, 1, 4096);
     ASSERT_FALSE(second);
-    EXPECT_NE(second.error().find("already open"), std::string::npos) << second.error();
+    EXPECT_NE(second.error().description.find("already open"), std::string::npos) << second.error().description;
 
     // Dropping the failed open's hold on SDL's audio must not shut it down under the first.
     const std::vector<float> sound = ramp(2048, 2);

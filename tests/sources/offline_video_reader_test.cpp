@@ -98,7 +98,7 @@ protected:
 
     static std::unique_ptr<OfflineVideoReader> openClip(const std::string& name) {
         auto opened = OfflineVideoReader::open(folder_->file(name));
-        EXPECT_TRUE(opened) << name << ": " << (opened ? std::string() : opened.error());
+        EXPECT_TRUE(opened) << name << ": " << (opened ? std::string() : opened.error().description);
         return opened ? std::move(opened.value()) : nullptr;
     }
 
@@ -358,20 +358,20 @@ TEST_F(OfflineReaderTest, OtherRatesAreResampled) {
 TEST_F(OfflineReaderTest, RefusesWhatItCannotRead) {
     const auto missing = OfflineVideoReader::open(folder_->file("nothing-here.mp4"));
     ASSERT_FALSE(missing);
-    EXPECT_FALSE(missing.error().empty());
+    EXPECT_FALSE(missing.error().description.empty());
 
     const std::string garbage = folder_->file("garbage.mp4");
     ASSERT_TRUE(test::makeFileOfBytes(garbage, test::noiseBytes(64 * 1024)));
     const auto noise = OfflineVideoReader::open(garbage);
     ASSERT_FALSE(noise);
-    EXPECT_FALSE(noise.error().empty());
+    EXPECT_FALSE(noise.error().description.empty());
 
     const std::string audioOnly = folder_->file("sound.m4a");
     std::string error;
     ASSERT_TRUE(test::makeAudioOnlyClip(audioOnly, 1.0, &error)) << error;
     const auto sound = OfflineVideoReader::open(audioOnly);
     ASSERT_FALSE(sound);
-    EXPECT_EQ(sound.error(), "no video stream");
+    EXPECT_EQ(sound.error().description, "no video stream");
 }
 
 // FFmpeg's own open would wait for a pipe's writer; these are refused before it runs.
@@ -394,7 +394,7 @@ TEST_F(OfflineReaderTest, PathsThatAreNoFileAreRefusedAtOnce) {
         const auto opened = OfflineVideoReader::open(c.path);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << c.path;
         ASSERT_FALSE(opened) << c.path;
-        EXPECT_EQ(opened.error(), c.error);
+        EXPECT_EQ(opened.error().description, c.error);
     }
 }
 

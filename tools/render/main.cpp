@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     auto options = parseOptions(arguments);
     if (!options) {
-        std::fprintf(stderr, "lumbrix-render: %s\n%s", options.error().c_str(), kUsage);
+        std::fprintf(stderr, "lumbrix-render: %s\n%s", options.error().description.c_str(), kUsage);
         return 2;
     }
     if (options.value().help) {

@@ -178,9 +178,10 @@ int runRenderJob(const RenderOptions& options) {
             return 1;
         }
     }
-    if (options.sourceKind == SourceKind::video || options.sourceKind == SourceKind::image) {
+    // Kinds made from files: the file is judged before anything starts.
+    if (options.sourceMode && !sourceDescriptor(*options.sourceMode).extensions.empty()) {
         if (auto reason = regularFileReason(options.source)) {
-            problem(options.sourceKind == SourceKind::video
+            problem(options.sourceMode == SourceMode::file
                         ? "cannot play " + options.source + ": cannot open the file: " + *reason
                         : "cannot read the image " + options.source + ": " + *reason);
             return 1;
@@ -223,7 +224,7 @@ int runRenderJob(const RenderOptions& options) {
         }
         auto state = parseCameraState(json.value());
         if (!state) {
-            problem(options.cameraStateFile + ": " + state.error());
+            problem(options.cameraStateFile + ": " + state.error().description);
             return 1;
         }
         camera->apply(state.value());
@@ -254,22 +255,22 @@ int runRenderJob(const RenderOptions& options) {
     // Picture source.
     std::shared_ptr<OfflineVideoSource> video;
     std::shared_ptr<NDIReceiver> ndi;
-    if (options.sourceKind == SourceKind::video) {
+    if (options.sourceMode == SourceMode::file) {
         auto reader = OfflineVideoReader::open(options.source);
         if (!reader) {
-            problem("cannot play " + options.source + ": " + reader.error());
+            problem("cannot play " + options.source + ": " + reader.error().description);
             return 1;
         }
         video = std::make_shared<OfflineVideoSource>(std::move(reader.value()));
         renderer.textureSource = video;
-    } else if (options.sourceKind == SourceKind::image) {
+    } else if (options.sourceMode == SourceMode::image) {
         auto image = std::make_shared<ImageTextureSource>(options.source);
         if (image->texture() == 0) {
             problem("cannot read the image " + options.source + ": " + image->error());
             return 1;
         }
         renderer.textureSource = image;
-    } else if (options.sourceKind == SourceKind::ndi) {
+    } else if (options.sourceMode == SourceMode::ndi) {
         ndi = NDIReceiver::create(queue);
         ndi->startDiscovery();
         const auto deadline = Clock::now() + std::chrono::seconds(10);

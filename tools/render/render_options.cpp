@@ -52,9 +52,13 @@ bool parseInt(const std::string& text, int64_t& value) {
     return !text.empty() && error == std::errc() && stop == end;
 }
 
+Unexpected<Error> usageError(std::string text) {
+    return unexpected(Error(kRenderUsageErrorDomain, 2, std::move(text)));
+}
+
 }  // namespace
 
-Expected<RenderOptions, std::string> parseOptions(const std::vector<std::string>& arguments) {
+Expected<RenderOptions, Error> parseOptions(const std::vector<std::string>& arguments) {
     RenderOptions options;
     std::optional<double> seconds;
     std::optional<int64_t> frames;
@@ -82,23 +86,23 @@ Expected<RenderOptions, std::string> parseOptions(const std::vector<std::string>
         } else if (arg == "--no-audio") {
             options.audio = false;
         } else if (arg.rfind("--", 0) != 0) {
-            return unexpected("unexpected argument " + arg);
+            return usageError("unexpected argument " + arg);
         } else if (!value(text)) {
             if (arg == "--model" || arg == "--venue" || arg == "--source" || arg == "--image" || arg == "--ndi" ||
                 arg == "--camera-state" || arg == "--fbx-camera" || arg == "--size" || arg == "--fps" ||
                 arg == "--seconds" || arg == "--frames" || arg == "--start" || arg == "--out" ||
                 arg == "--screenshot" || arg == "--uv-grid" || arg == "--faces" || arg == "--inactive" ||
                 arg == "--fov") {
-                return unexpected(arg + " needs a value");
+                return usageError(arg + " needs a value");
             }
-            return unexpected("unknown option " + arg);
+            return usageError("unknown option " + arg);
         } else if (arg == "--model") {
             options.model = text;
         } else if (arg == "--venue") {
             options.venues.push_back(text);
         } else if (arg == "--source" || arg == "--image" || arg == "--ndi") {
             ++sources;
-            options.sourceKind = arg == "--source" ? SourceKind::video : arg == "--image" ? SourceKind::image : SourceKind::ndi;
+            options.sourceMode = arg == "--source" ? SourceMode::file : arg == "--image" ? SourceMode::image : SourceMode::ndi;
             options.source = text;
         } else if (arg == "--camera-state") {
             ++cameras;
@@ -111,32 +115,32 @@ Expected<RenderOptions, std::string> parseOptions(const std::vector<std::string>
             int64_t width = 0, height = 0;
             if (x == std::string::npos || !parseInt(text.substr(0, x), width) || !parseInt(text.substr(x + 1), height) ||
                 width < 16 || height < 16 || width > 8192 || height > 8192) {
-                return unexpected("--size needs WIDTHxHEIGHT, each from 16 to 8192 (got " + text + ")");
+                return usageError("--size needs WIDTHxHEIGHT, each from 16 to 8192 (got " + text + ")");
             }
             options.widthPx = static_cast<int>(width);
             options.heightPx = static_cast<int>(height);
         } else if (arg == "--fps") {
             int64_t fps = 0;
             if (!parseInt(text, fps) || fps < 1 || fps > 240) {
-                return unexpected("--fps needs a whole number from 1 to 240 (got " + text + ")");
+                return usageError("--fps needs a whole number from 1 to 240 (got " + text + ")");
             }
             options.fps = static_cast<int>(fps);
         } else if (arg == "--seconds") {
             double s = 0;
             if (!parseDouble(text, s) || s <= 0 || s > 86400) {
-                return unexpected("--seconds needs a positive number of seconds (got " + text + ")");
+                return usageError("--seconds needs a positive number of seconds (got " + text + ")");
             }
             seconds = s;
         } else if (arg == "--frames") {
             int64_t n = 0;
             if (!parseInt(text, n) || n < 1 || n > 10000000) {
-                return unexpected("--frames needs a positive whole number (got " + text + ")");
+                return usageError("--frames needs a positive whole number (got " + text + ")");
             }
             frames = n;
         } else if (arg == "--start") {
             double s = 0;
             if (!parseDouble(text, s) || s < 0) {
-                return unexpected("--start needs a time of 0 or more seconds (got " + text + ")");
+                return usageError("--start needs a time of 0 or more seconds (got " + text + ")");
             }
             options.startSeconds = s;
         } else if (arg == "--out") {
@@ -146,34 +150,34 @@ Expected<RenderOptions, std::string> parseOptions(const std::vector<std::string>
         } else if (arg == "--uv-grid") {
             double density = 0;
             if (!parseDouble(text, density) || density <= 0 || density > 10000) {
-                return unexpected("--uv-grid needs a positive density (got " + text + ")");
+                return usageError("--uv-grid needs a positive density (got " + text + ")");
             }
             options.uvGridDensity = static_cast<float>(density);
         } else if (arg == "--faces") {
             if (text == "both") options.faces = FaceMode::both;
             else if (text == "front") options.faces = FaceMode::front;
             else if (text == "back") options.faces = FaceMode::back;
-            else return unexpected("--faces needs both, front or back (got " + text + ")");
+            else return usageError("--faces needs both, front or back (got " + text + ")");
         } else if (arg == "--inactive") {
             if (text == "gray") options.inactive = InactiveSideMode::gray;
             else if (text == "hide") options.inactive = InactiveSideMode::hide;
-            else return unexpected("--inactive needs gray or hide (got " + text + ")");
+            else return usageError("--inactive needs gray or hide (got " + text + ")");
         } else if (arg == "--fov") {
             double fov = 0;
             if (!parseDouble(text, fov) || fov <= 0 || fov >= 180) {
-                return unexpected("--fov needs degrees between 0 and 180 (got " + text + ")");
+                return usageError("--fov needs degrees between 0 and 180 (got " + text + ")");
             }
             options.fovDegrees = static_cast<float>(fov);
         } else {
-            return unexpected("unknown option " + arg);
+            return usageError("unknown option " + arg);
         }
     }
-    if (options.model.empty()) return unexpected(std::string("--model is required"));
-    if (sources > 1) return unexpected(std::string("give at most one of --source, --image and --ndi"));
-    if (cameras > 1) return unexpected(std::string("give at most one of --camera-state and --fbx-camera"));
-    if (seconds && frames) return unexpected(std::string("give --seconds or --frames, not both"));
+    if (options.model.empty()) return usageError("--model is required");
+    if (sources > 1) return usageError("give at most one of --source, --image and --ndi");
+    if (cameras > 1) return usageError("give at most one of --camera-state and --fbx-camera");
+    if (seconds && frames) return usageError("give --seconds or --frames, not both");
     if (options.out.empty() && options.screenshot.empty()) {
-        return unexpected(std::string("nothing to write: give --out, --screenshot or both"));
+        return usageError("nothing to write: give --out, --screenshot or both");
     }
     if (frames) options.frames = *frames;
     if (seconds) options.frames = std::max<int64_t>(1, std::llround(*seconds * options.fps));

@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/expected.h"
 #include "render/renderer_uniforms.h"
+#include "sources/source_registry.h"
 
 namespace lumbrix::render_tool {
-
-enum class SourceKind { none, video, image, ndi };
 
 struct RenderOptions {
     std::string model;
     std::vector<std::string> venues;
-    SourceKind sourceKind = SourceKind::none;
+    std::optional<SourceMode> sourceMode;  // none: the model is drawn grey
     std::string source;            // file path or NDI sender name
     std::string cameraStateFile;   // empty: the default camera fitted to the model
     std::string fbxCamera;         // name or index; empty: none
@@ -39,6 +39,8 @@ struct RenderOptions {
 extern const char* const kUsage;
 
 // A usage problem as one line, for example "--fps needs a whole number from 1 to 240".
-Expected<RenderOptions, std::string> parseOptions(const std::vector<std::string>& arguments);
+// Errors of parseOptions: the command line is wrong; the code is the exit status.
+inline constexpr const char* kRenderUsageErrorDomain = "Usage";
+Expected<RenderOptions, Error> parseOptions(const std::vector<std::string>& arguments);
 
 }  // namespace lumbrix::render_tool

@@ -246,11 +246,11 @@ Expected<LoadedModel, std::vector<std::string>> loadModel(const std::string& pat
     return model;
 }
 
-Expected<CameraState, std::string> parseCameraState(const std::string& json) {
+Expected<CameraState, Error> parseCameraState(const std::string& json) {
     CameraState state;
     std::string problem;
     JsonReader reader(json);
-    if (!reader.readObject(state, problem)) return unexpected(problem);
+    if (!reader.readObject(state, problem)) return unexpected(Error("CameraState", 1, problem));
     return state;
 }
 

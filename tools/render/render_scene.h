@@ -7,6 +7,7 @@
 
 #include "model/fbx_imported_scene.h"
 #include "model/mesh.h"
+#include "platform/error.h"
 #include "platform/expected.h"
 #include "render/camera_state.h"
 #include "render/orbit_camera.h"
@@ -23,7 +24,7 @@ struct LoadedModel {
 Expected<LoadedModel, std::vector<std::string>> loadModel(const std::string& path);
 
 // A saved camera: {"position":[x,y,z],"target":[x,y,z],"yaw":..,"pitch":..,"distance":..,"fov":..}.
-Expected<CameraState, std::string> parseCameraState(const std::string& json);
+Expected<CameraState, Error> parseCameraState(const std::string& json);
 
 // Points `camera` like an FBX scene camera: the vertical field of view from its
 // horizontal one at `aspect`, the target along its forward direction.
