@@ -13,7 +13,6 @@
 
 #include "capture/audio_capture.h"
 #include "platform/headless_gl_context.h"
-#include "sources/file_texture_source.h"
 #include "sources/source_sound.h"
 #include "tests/support/test_media.h"
 #include "tests/viewer/view_model_support.h"
@@ -583,9 +582,9 @@ TEST_F(CaptureFileAudioTest, RecordingAVideoFileTapsItsSoundUntilTheStop) {
     ViewerViewModel& vm = ready(std::move(deps));
     vm.selectSourceMode(SourceMode::file);
     vm.setVideoFile(QString::fromStdString(clip));
-    const auto file = std::dynamic_pointer_cast<FileTextureSource>(vm.activeSource());
+    ASSERT_NE(vm.activeSource(), nullptr);
+    SourceSound* const file = vm.activeSource()->sound();
     ASSERT_NE(file, nullptr);
-    ASSERT_TRUE(file->hasSound());
 
     vm.setVideoGainDB(-2.0f);
     vm.toggleRecording();
