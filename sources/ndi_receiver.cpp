@@ -52,6 +52,7 @@ struct NDIReceiver::Shared {
         const NDIRuntimeFunctions& api = runtime->api();
         api.findWaitForSources(currentFinder, kRefreshWaitMs);
         std::vector<std::string> names;
+        std::vector<int> positions;
         uint32_t count = 0;
         bool listed = false;
         {
@@ -61,20 +62,23 @@ struct NDIReceiver::Shared {
             for (uint32_t i = 0; listed && i < count; ++i) {
                 if (list[i].p_ndi_name != nullptr) {
                     names.emplace_back(list[i].p_ndi_name);
+                    positions.push_back(static_cast<int>(i));
                 }
             }
         }
         if (!listed) {
             post([](NDIReceiver& self) {
                 self.sources_.clear();
+                self.sourcePositions_.clear();
                 self.selectedIndex_ = -1;
             });
             return;
         }
         // The selection is an index into the runtime's list, null names included, so
         // it is checked against that count rather than the names kept.
-        post([names = std::move(names), count](NDIReceiver& self) {
+        post([names = std::move(names), positions = std::move(positions), count](NDIReceiver& self) {
             self.sources_ = names;
+            self.sourcePositions_ = positions;
             if (count == 0 || self.selectedIndex_ >= static_cast<int64_t>(count)) {
                 self.selectedIndex_ = -1;
             }
@@ -320,6 +324,7 @@ void NDIReceiver::shutdown() {
     }
     publish([](NDIReceiver& self) {
         self.sources_.clear();
+        self.sourcePositions_.clear();
         self.selectedIndex_ = -1;
         self.lastFrameSize_ = FrameSize{};
     });

@@ -68,6 +68,9 @@ public:
 
     // Published state (main thread).
     const std::vector<std::string>& sources() const { return sources_; }
+    // Where each of sources() stands in the runtime's list, the index connect() takes:
+    // unnamed senders are listed by the runtime but left out of sources().
+    const std::vector<int>& sourcePositions() const { return sourcePositions_; }
     int selectedIndex() const { return selectedIndex_; }
     FrameSize lastFrameSize() const { return lastFrameSize_; }
     NDIRuntimeStatus runtimeStatus() const { return runtimeStatus_; }
@@ -96,6 +99,7 @@ private:
     std::shared_ptr<Shared> shared_;
 
     std::vector<std::string> sources_;
+    std::vector<int> sourcePositions_;
     int selectedIndex_ = -1;
     FrameSize lastFrameSize_;
     NDIRuntimeStatus runtimeStatus_ = NDIRuntimeStatus::notTried;

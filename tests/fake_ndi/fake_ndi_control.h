@@ -8,8 +8,10 @@
 //     NAME@WIDTHxHEIGHT@FPS;NAME@WIDTHxHEIGHT@FPS;...
 // FPS may be fractional (29.97); an empty NAME is a sender listed with a null p_ndi_name.
 // Sender i of a fresh list has the address 127.0.0.1:(5961 + i). FAKE_NDI_MAX_WAIT_MS caps
-// NDIlib_find_wait_for_sources (never captures). Both variables are read when the library
-// loads and again by fake_ndi_reset.
+// NDIlib_find_wait_for_sources (never captures). FAKE_NDI_SEND_FOR_MS makes every sender
+// fall silent that long after its clock started (0: it never sends), as a sender that stops
+// or leaves mid-stream would, for programs a test cannot reach through the calls below.
+// The variables are read when the library loads and again by fake_ndi_reset.
 #include <dlfcn.h>
 #include <stddef.h>
 #include <stdint.h>

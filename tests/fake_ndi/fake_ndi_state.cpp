@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string_view>
 
@@ -51,6 +52,8 @@ void FakeNdi::readEnvironment() {
     applySenders(parseSenders(list != nullptr ? list : ""), true);
     const char* cap = std::getenv("FAKE_NDI_MAX_WAIT_MS");
     maxWaitMs_ = cap != nullptr && *cap != '\0' ? std::atoi(cap) : -1;
+    const char* sendFor = std::getenv("FAKE_NDI_SEND_FOR_MS");
+    sendForMs_ = sendFor != nullptr && *sendFor != '\0' ? std::atoi(sendFor) : -1;
 }
 
 // Called with the mutex held (or before anyone else can see this object).
@@ -295,14 +298,23 @@ bool FakeNdi::awaitFrame(std::unique_lock<std::mutex>& lock, Receiver& receiver,
                 receiver.lastFrame = -1;
             }
             // A receiver that fell behind gets the newest frame; the ones between are lost.
-            const int64_t newest = newestFrameBy(sender->start, fps, now);
+            int64_t newest = newestFrameBy(sender->start, fps, now);
+            int64_t last = std::numeric_limits<int64_t>::max();
+            if (sendForMs_ >= 0) {
+                // Frames sent before start + sendFor, the instant itself excluded.
+                const auto end = sender->start + std::chrono::milliseconds(sendForMs_);
+                last = sendForMs_ == 0 ? -1 : newestFrameBy(sender->start, fps, end - std::chrono::nanoseconds(1));
+                newest = std::min(newest, last);
+            }
             if (newest > receiver.lastFrame) {
                 receiver.lastFrame = newest;
                 frame = {newest, frameSendTime(sender->start, fps, newest), sender->start, sender->format.width,
                          sender->format.height, fps, sender->tint};
                 return true;
             }
-            wakeAt = std::min(deadline, frameSendTime(sender->start, fps, receiver.lastFrame + 1));
+            if (receiver.lastFrame < last) {
+                wakeAt = std::min(deadline, frameSendTime(sender->start, fps, receiver.lastFrame + 1));
+            }
         }
         if (now >= deadline) {
             return false;

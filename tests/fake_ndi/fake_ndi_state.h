@@ -117,6 +117,7 @@ private:
     Counters counters_;
     bool failInitialize_ = false, failFindCreate_ = false, failRecvCreate_ = false;
     int maxWaitMs_ = -1;
+    int sendForMs_ = -1;  // senders fall silent this long after their clock starts; negative: never
     unsigned lastFindWaitMs_ = 0, lastCaptureMs_ = 0;
     std::unique_ptr<FakeNdiFindSettings> findSettings_;
     std::unique_ptr<FakeNdiRecvSettings> recvSettings_;

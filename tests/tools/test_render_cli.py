@@ -2,9 +2,11 @@
 """lumbrix-render as a script would run it: exit status, the messages, and what it
 writes (checked with ffprobe and ffmpeg, never with our own code)."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import special_paths
@@ -283,18 +285,72 @@ class Demo(unittest.TestCase):
 
 
 class LiveNDI(unittest.TestCase):
-    def test_renders_the_newest_frames_of_a_sender(self):
+    def setUp(self):
         if not FAKE_NDI or not os.path.exists(os.path.join(FAKE_NDI, "libndi.so.6")):
             self.skipTest("no fake NDI runtime")
-        env = dict(os.environ, NDI_RUNTIME_DIR_V6=FAKE_NDI, FAKE_NDI_SENDERS="Stage Cam@64x32@30")
-        with tempfile.TemporaryDirectory() as folder:
-            movie = os.path.join(folder, "ndi.mp4")
-            with open(os.path.join(folder, "square.obj"), "w") as f:
-                f.write(SQUARE_OBJ)
-            code, _, err = run("--model", os.path.join(folder, "square.obj"), "--ndi", "Stage Cam", "--frames", "6",
-                               "--size", "128x96", "--out", movie, env=env)
-            self.assertEqual(code, 0, err)
-            self.assertIn("nb_read_frames=6", probe(movie, "stream=nb_read_frames"))
+        self.folder = tempfile.TemporaryDirectory()
+        self.square = os.path.join(self.folder.name, "square.obj")
+        with open(self.square, "w") as f:
+            f.write(SQUARE_OBJ)
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def render(self, senders, name, *args, **variables):
+        env = dict(os.environ, NDI_RUNTIME_DIR_V6=FAKE_NDI, FAKE_NDI_SENDERS=senders, **variables)
+        started = time.monotonic()
+        code, _, err = run("--model", self.square, "--ndi", name, "--size", "128x96", *args, env=env)
+        return code, err, time.monotonic() - started
+
+    def mean_colour(self, senders, name):
+        shot = os.path.join(self.folder.name, "shot.png")
+        code, err, _ = self.render(senders, name, "--frames", "1", "--screenshot", shot)
+        self.assertEqual(code, 0, err)
+        width, height, at = pixels(shot)
+        inner = [at(x, y) for x in range(width // 4, 3 * width // 4) for y in range(height // 4, 3 * height // 4)]
+        return tuple(sum(c[i] for c in inner) / len(inner) for i in range(3))
+
+    def test_renders_the_newest_frames_of_a_sender(self):
+        movie = os.path.join(self.folder.name, "ndi.mp4")
+        code, err, _ = self.render("Stage Cam@64x32@30", "Stage Cam", "--frames", "6", "--out", movie)
+        self.assertEqual(code, 0, err)
+        self.assertIn("nb_read_frames=6", probe(movie, "stream=nb_read_frames"))
+
+    def test_the_sender_named_is_the_one_shown_behind_unnamed_senders(self):
+        alone = self.mean_colour("B@64x32@30", "B")
+        other = self.mean_colour("A@64x32@30", "A")
+        self.assertFalse(near(alone, other, 10), "the two senders look alike; the test cannot tell them apart")
+        for senders in ["@64x32@30;A@64x32@30;B@64x32@30", "@64x32@30;@64x32@30;B@64x32@30;A@64x32@30"]:
+            with self.subTest(senders=senders):
+                self.assertTrue(near(self.mean_colour(senders, "B"), alone, 10))
+
+    def test_a_live_render_takes_as_long_as_its_movie_lasts(self):
+        movie = os.path.join(self.folder.name, "paced.mp4")
+        code, err, elapsed = self.render("Cam@64x32@25", "Cam", "--seconds", "2", "--fps", "10", "--out", movie)
+        self.assertEqual(code, 0, err)
+        self.assertGreaterEqual(elapsed, 1.9)
+        self.assertIn("nb_read_frames=20", probe(movie, "stream=nb_read_frames"))
+        self.assertRegex(err, r"20 frames taken, 0 repeated")
+
+    def test_a_sender_that_falls_silent_is_reported_and_its_repeats_counted(self):
+        movie = os.path.join(self.folder.name, "stall.mp4")
+        code, err, _ = self.render("Cam@64x32@25", "Cam", "--seconds", "4", "--fps", "10", "--out", movie,
+                                   FAKE_NDI_SEND_FOR_MS="1000")
+        self.assertEqual(code, 0, err)
+        self.assertIn("NDI sender Cam sent no new frame for 2 seconds", err)
+        repeats = int(re.search(r"40 frames taken, (\d+) repeated", err).group(1))
+        self.assertGreaterEqual(repeats, 25)
+
+    def test_a_missing_or_mute_sender_fails_within_the_ten_seconds(self):
+        cases = [("Cam@64x32@25", "Nobody", {}, "no NDI sender named Nobody appeared within 10 seconds"),
+                 ("Cam@64x32@25", "Cam", {"FAKE_NDI_SEND_FOR_MS": "0"}, "NDI sender Cam sent no frame within 10 seconds")]
+        for senders, name, variables, message in cases:
+            with self.subTest(name=name):
+                code, err, elapsed = self.render(senders, name, "--frames", "2",
+                                                 "--out", os.path.join(self.folder.name, "none.mp4"), **variables)
+                self.assertEqual(code, 1)
+                self.assertIn(message, err)
+                self.assertLess(elapsed, 16)
 
 
 if __name__ == "__main__":

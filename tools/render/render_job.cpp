@@ -33,6 +33,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr auto kNDIFirstFrameWait = std::chrono::seconds(10);
+// A live sender silent this long is reported: the movie then repeats its last picture.
+constexpr auto kNDIStallReport = std::chrono::seconds(2);
+
 void problem(const std::string& text) { std::fprintf(stderr, "lumbrix-render: %s\n", text.c_str()); }
 
 // The video file as a picture source for the renderer: the picture of the frame's time,
@@ -273,13 +277,14 @@ int runRenderJob(const RenderOptions& options) {
     } else if (options.sourceMode == SourceMode::ndi) {
         ndi = NDIReceiver::create(queue);
         ndi->startDiscovery();
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        // One allowance for the sender to appear and send its first frame.
+        const auto deadline = Clock::now() + kNDIFirstFrameWait;
         int index = -1;
         while (index < 0 && Clock::now() < deadline && stopSignal() == 0) {
             queue->drain();
             const auto& names = ndi->sources();
             for (size_t i = 0; i < names.size(); ++i) {
-                if (names[i] == options.source) index = static_cast<int>(i);
+                if (names[i] == options.source) index = ndi->sourcePositions()[i];
             }
             if (index < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (ndi->runtimeStatus() == NDIRuntimeStatus::missing) break;
@@ -295,11 +300,13 @@ int runRenderJob(const RenderOptions& options) {
             ndi->shutdown();
             return 1;
         }
-        // Positions in the published names match the runtime's list unless an unnamed
-        // sender comes before this one; senders without a name cannot be asked for anyway.
         ndi->connect(index);
-        while (!ndi->latestFrame() && Clock::now() < deadline + std::chrono::seconds(10) && stopSignal() == 0) {
+        while (!ndi->latestFrame() && Clock::now() < deadline && stopSignal() == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (stopSignal() != 0) {
+            ndi->shutdown();
+            return 128 + stopSignal();
         }
         if (!ndi->latestFrame()) {
             problem("NDI sender " + options.source + " sent no frame within 10 seconds");
@@ -362,9 +369,35 @@ int runRenderJob(const RenderOptions& options) {
             failed = true;
         }
     };
+    // A live stream is taken as it plays: frame i at start + i / fps on the wall clock,
+    // so movie time follows the sender's time.
+    const Clock::time_point liveStart = Clock::now();
+    std::shared_ptr<const uint8_t[]> liveShown;
+    Clock::time_point liveArrived = liveStart;
+    bool stallReported = false;
+    int64_t taken = 0, repeated = 0;
     Progress progress(options.frames);
     for (int64_t i = 0; i < options.frames && !failed && stopSignal() == 0; ++i) {
         const double time = options.startSeconds + static_cast<double>(i) / options.fps;
+        if (ndi) {
+            std::this_thread::sleep_until(liveStart + std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(static_cast<double>(i) / options.fps)));
+            const std::optional<VideoFrame> frame = ndi->latestFrame();
+            const auto now = Clock::now();
+            ++taken;
+            if (frame && frame->data != liveShown) {
+                liveShown = frame->data;
+                liveArrived = now;
+                if (stallReported) problem("NDI sender " + options.source + " is sending again");
+                stallReported = false;
+            } else {
+                ++repeated;
+                if (!stallReported && now - liveArrived >= kNDIStallReport) {
+                    problem("NDI sender " + options.source + " sent no new frame for 2 seconds; its last picture repeats");
+                    stallReported = true;
+                }
+            }
+        }
         if (video && !video->showAt(time)) {
             problem("cannot decode " + options.source + " at " + std::to_string(time) + " s");
             failed = true;
@@ -390,6 +423,10 @@ int runRenderJob(const RenderOptions& options) {
         progress.update(i + 1);
     }
     const int interruption = stopSignal();
+    if (ndi) {
+        std::fprintf(stderr, "lumbrix-render: NDI sender %s: %lld frames taken, %lld repeated (no new frame from the sender)\n",
+                     options.source.c_str(), static_cast<long long>(taken), static_cast<long long>(repeated));
+    }
     if (writer) {
         glFinish();
         while (readback->inFlight() > 0 && !failed) {
