@@ -103,8 +103,53 @@ typedef struct NDIlib_video_frame_v2_t {
     int64_t timestamp;  // 100 ns units
 } NDIlib_video_frame_v2_t;
 
-// Audio and metadata frames are never asked for; only pointers to them cross the API.
-typedef struct NDIlib_audio_frame_v2_t NDIlib_audio_frame_v2_t;
+typedef enum NDIlib_FourCC_audio_type_e {
+    NDIlib_FourCC_audio_type_FLTP = LUMBRIX_NDI_FOURCC('F', 'L', 'T', 'p'),  // planar 32-bit float
+    NDIlib_FourCC_audio_type_max = 0x7fffffff
+} NDIlib_FourCC_audio_type_e;
+
+// Planar float: channel c starts at p_data + c * channel_stride_in_bytes.
+typedef struct NDIlib_audio_frame_v2_t {
+    int sample_rate;
+    int no_channels;
+    int no_samples;
+    int64_t timecode;  // 100 ns units
+    float* p_data;
+    int channel_stride_in_bytes;
+    const char* p_metadata;
+    int64_t timestamp;  // 100 ns units
+} NDIlib_audio_frame_v2_t;
+
+typedef struct NDIlib_audio_frame_v3_t {
+    int sample_rate;
+    int no_channels;
+    int no_samples;
+    int64_t timecode;  // 100 ns units
+    NDIlib_FourCC_audio_type_e FourCC;
+    uint8_t* p_data;
+    union {
+        int channel_stride_in_bytes;  // planar formats
+        int data_size_in_bytes;       // compressed formats
+    };
+    const char* p_metadata;
+    int64_t timestamp;  // 100 ns units
+} NDIlib_audio_frame_v3_t;
+
+// Frames a receiver has taken in (total) and lost (dropped), by kind, since it connected.
+typedef struct NDIlib_recv_performance_t {
+    int64_t video_frames;
+    int64_t audio_frames;
+    int64_t metadata_frames;
+} NDIlib_recv_performance_t;
+
+// Frames waiting in a receiver's queue.
+typedef struct NDIlib_recv_queue_t {
+    int video_frames;
+    int audio_frames;
+    int metadata_frames;
+} NDIlib_recv_queue_t;
+
+// Metadata frames are never asked for; only pointers to them cross the API.
 typedef struct NDIlib_metadata_frame_t NDIlib_metadata_frame_t;
 
 // The entry points, by the names the runtime exports.
@@ -125,6 +170,19 @@ typedef NDIlib_frame_type_e (*NDIlib_recv_capture_v2_fn)(NDIlib_recv_instance_t 
                                                           uint32_t timeout_in_ms);
 typedef void (*NDIlib_recv_free_video_v2_fn)(NDIlib_recv_instance_t p_instance,
                                             const NDIlib_video_frame_v2_t* p_video_data);
+typedef NDIlib_frame_type_e (*NDIlib_recv_capture_v3_fn)(NDIlib_recv_instance_t p_instance,
+                                                          NDIlib_video_frame_v2_t* p_video_data,
+                                                          NDIlib_audio_frame_v3_t* p_audio_data,
+                                                          NDIlib_metadata_frame_t* p_metadata,
+                                                          uint32_t timeout_in_ms);
+typedef void (*NDIlib_recv_free_audio_v2_fn)(NDIlib_recv_instance_t p_instance,
+                                            const NDIlib_audio_frame_v2_t* p_audio_data);
+typedef void (*NDIlib_recv_free_audio_v3_fn)(NDIlib_recv_instance_t p_instance,
+                                            const NDIlib_audio_frame_v3_t* p_audio_data);
+typedef void (*NDIlib_recv_get_performance_fn)(NDIlib_recv_instance_t p_instance,
+                                              NDIlib_recv_performance_t* p_total,
+                                              NDIlib_recv_performance_t* p_dropped);
+typedef void (*NDIlib_recv_get_queue_fn)(NDIlib_recv_instance_t p_instance, NDIlib_recv_queue_t* p_total);
 
 }  // extern "C"
 
@@ -134,5 +192,11 @@ static_assert(sizeof(void*) != 8 || (sizeof(NDIlib_video_frame_v2_t) == 72 &&
                                      offsetof(NDIlib_video_frame_v2_t, p_data) == 40 &&
                                      offsetof(NDIlib_video_frame_v2_t, line_stride_in_bytes) == 48 &&
                                      offsetof(NDIlib_recv_create_v3_t, color_format) == 16 &&
-                                     sizeof(NDIlib_recv_create_v3_t) == 40),
+                                     sizeof(NDIlib_recv_create_v3_t) == 40 &&
+                                     sizeof(NDIlib_audio_frame_v2_t) == 56 &&
+                                     offsetof(NDIlib_audio_frame_v2_t, p_data) == 24 &&
+                                     offsetof(NDIlib_audio_frame_v2_t, channel_stride_in_bytes) == 32 &&
+                                     sizeof(NDIlib_audio_frame_v3_t) == 64 &&
+                                     offsetof(NDIlib_audio_frame_v3_t, p_data) == 32 &&
+                                     sizeof(NDIlib_recv_performance_t) == 24 && sizeof(NDIlib_recv_queue_t) == 12),
               "layout differs from the NDI runtime's on LP64");

@@ -5,8 +5,11 @@
 // instance.
 //
 // Sender lists, in FAKE_NDI_SENDERS or fake_ndi_set_senders, read
-//     NAME@WIDTHxHEIGHT@FPS;NAME@WIDTHxHEIGHT@FPS;...
+//     NAME@WIDTHxHEIGHT@FPS[@HZ];NAME@WIDTHxHEIGHT@FPS[@HZ];...
 // FPS may be fractional (29.97); an empty NAME is a sender listed with a null p_ndi_name.
+// HZ above 0 gives the sender a sine tone of that frequency: 48 kHz stereo planar float,
+// one audio frame beside each video frame, for receivers that pass an audio frame to
+// NDIlib_recv_capture_v2/v3 (see fake_senders.h for the exact samples).
 // Sender i of a fresh list has the address 127.0.0.1:(5961 + i). FAKE_NDI_MAX_WAIT_MS caps
 // NDIlib_find_wait_for_sources (never captures). FAKE_NDI_SEND_FOR_MS makes every sender
 // fall silent that long after its clock started (0: it never sends), as a sender that stops
@@ -19,6 +22,8 @@
 #include <optional>
 #include <string>
 
+#include "sources/ndi_api.h"
+
 #define FAKE_NDI_CONTROL_API __attribute__((visibility("default")))
 
 extern "C" {
@@ -29,6 +34,13 @@ typedef struct FakeNdiFindSettings {
     int groups_null;
     int extra_ips_null;
 } FakeNdiFindSettings;
+
+// What NDIlib_recv_get_performance and NDIlib_recv_get_queue report.
+typedef struct FakeNdiRecvCounts {
+    NDIlib_recv_performance_t total;
+    NDIlib_recv_performance_t dropped;
+    NDIlib_recv_queue_t queue;
+} FakeNdiRecvCounts;
 
 typedef struct FakeNdiRecvSettings {
     int color_format;
@@ -53,13 +65,17 @@ FAKE_NDI_CONTROL_API int fake_ndi_resume_sender(const char* name_or_url);
 FAKE_NDI_CONTROL_API int fake_ndi_set_failure(const char* call, int fail);
 // Caps finder waits; negative: no cap.
 FAKE_NDI_CONTROL_API void fake_ndi_set_max_wait_ms(int ms);
+// Every receiver reports these counts from now on; null: each reports its own again (the
+// frames it handed out and the video frames it skipped, an empty queue). Reset clears it.
+FAKE_NDI_CONTROL_API void fake_ndi_set_recv_counts(const FakeNdiRecvCounts* counts);
 // Senders back to FAKE_NDI_SENDERS (fresh clocks), failures cleared, counters and records
 // zeroed. Live finders and receivers are left alone.
 FAKE_NDI_CONTROL_API void fake_ndi_reset(void);
 // "initialize", "destroy", "find_create_calls", "find_wait_calls", "get_sources_calls",
-// "recv_create_calls", "captures", "video_frames", "frees", "violations" count since the
-// last reset; "finders_live", "receivers_live", "frames_outstanding", "senders_listed"
-// are the current state. -1 for an unknown name.
+// "recv_create_calls", "captures", "video_frames", "frees", "audio_frames", "audio_frees",
+// "violations" count since the last reset; "finders_live", "receivers_live",
+// "frames_outstanding", "audio_outstanding", "senders_listed" are the current state.
+// -1 for an unknown name.
 FAKE_NDI_CONTROL_API long long fake_ndi_counter(const char* name);
 // The last timeout passed to "find_wait" or "capture", as given (before any cap).
 FAKE_NDI_CONTROL_API unsigned fake_ndi_last_timeout(const char* call);
@@ -115,6 +131,7 @@ public:
                               resolve(resumeSender_, "fake_ndi_resume_sender") &&
                               resolve(setFailure_, "fake_ndi_set_failure") &&
                               resolve(setMaxWaitMs_, "fake_ndi_set_max_wait_ms") &&
+                              resolve(setRecvCounts_, "fake_ndi_set_recv_counts") &&
                               resolve(reset_, "fake_ndi_reset") && resolve(counter_, "fake_ndi_counter") &&
                               resolve(lastTimeout_, "fake_ndi_last_timeout") &&
                               resolve(lastFindSettings_, "fake_ndi_last_find_settings") &&
@@ -151,6 +168,7 @@ public:
     bool resumeSender(const std::string& nameOrUrl) const { return resumeSender_(nameOrUrl.c_str()) != 0; }
     bool setFailure(const char* call, bool fail) const { return setFailure_(call, fail ? 1 : 0) != 0; }
     void setMaxWaitMs(int ms) const { setMaxWaitMs_(ms); }
+    void setRecvCounts(const FakeNdiRecvCounts* counts) const { setRecvCounts_(counts); }
     void reset() const { reset_(); }
     long long counter(const char* name) const { return counter_(name); }
     unsigned lastTimeout(const char* call) const { return lastTimeout_(call); }
@@ -187,6 +205,7 @@ private:
     decltype(&fake_ndi_resume_sender) resumeSender_ = nullptr;
     decltype(&fake_ndi_set_failure) setFailure_ = nullptr;
     decltype(&fake_ndi_set_max_wait_ms) setMaxWaitMs_ = nullptr;
+    decltype(&fake_ndi_set_recv_counts) setRecvCounts_ = nullptr;
     decltype(&fake_ndi_reset) reset_ = nullptr;
     decltype(&fake_ndi_counter) counter_ = nullptr;
     decltype(&fake_ndi_last_timeout) lastTimeout_ = nullptr;

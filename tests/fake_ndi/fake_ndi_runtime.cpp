@@ -58,16 +58,43 @@ FAKE_NDI_EXPORT void NDIlib_recv_destroy(NDIlib_recv_instance_t p_instance) {
 
 FAKE_NDI_EXPORT NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t p_instance,
                                                            NDIlib_video_frame_v2_t* p_video_data,
-                                                           NDIlib_audio_frame_v2_t* /*p_audio_data*/,
+                                                           NDIlib_audio_frame_v2_t* p_audio_data,
                                                            NDIlib_metadata_frame_t* /*p_metadata*/,
                                                            uint32_t timeout_in_ms) {
-    // Only video is ever sent, so audio and metadata requests just never get anything.
-    return runtime.capture(p_instance, p_video_data, timeout_in_ms);
+    // No metadata is ever sent, so metadata requests just never get anything.
+    return runtime.capture(p_instance, p_video_data, p_audio_data, nullptr, timeout_in_ms);
+}
+
+FAKE_NDI_EXPORT NDIlib_frame_type_e NDIlib_recv_capture_v3(NDIlib_recv_instance_t p_instance,
+                                                           NDIlib_video_frame_v2_t* p_video_data,
+                                                           NDIlib_audio_frame_v3_t* p_audio_data,
+                                                           NDIlib_metadata_frame_t* /*p_metadata*/,
+                                                           uint32_t timeout_in_ms) {
+    return runtime.capture(p_instance, p_video_data, nullptr, p_audio_data, timeout_in_ms);
 }
 
 FAKE_NDI_EXPORT void NDIlib_recv_free_video_v2(NDIlib_recv_instance_t p_instance,
                                                const NDIlib_video_frame_v2_t* p_video_data) {
     runtime.freeVideo(p_instance, p_video_data);
+}
+
+FAKE_NDI_EXPORT void NDIlib_recv_free_audio_v2(NDIlib_recv_instance_t p_instance,
+                                               const NDIlib_audio_frame_v2_t* p_audio_data) {
+    runtime.freeAudio(p_instance, p_audio_data != nullptr ? p_audio_data->p_data : nullptr, 2);
+}
+
+FAKE_NDI_EXPORT void NDIlib_recv_free_audio_v3(NDIlib_recv_instance_t p_instance,
+                                               const NDIlib_audio_frame_v3_t* p_audio_data) {
+    runtime.freeAudio(p_instance, p_audio_data != nullptr ? p_audio_data->p_data : nullptr, 3);
+}
+
+FAKE_NDI_EXPORT void NDIlib_recv_get_performance(NDIlib_recv_instance_t p_instance, NDIlib_recv_performance_t* p_total,
+                                                 NDIlib_recv_performance_t* p_dropped) {
+    runtime.performance(p_instance, p_total, p_dropped);
+}
+
+FAKE_NDI_EXPORT void NDIlib_recv_get_queue(NDIlib_recv_instance_t p_instance, NDIlib_recv_queue_t* p_total) {
+    runtime.queue(p_instance, p_total);
 }
 
 int fake_ndi_set_senders(const char* list) {
@@ -88,6 +115,10 @@ int fake_ndi_set_failure(const char* call, int fail) {
 
 void fake_ndi_set_max_wait_ms(int ms) {
     runtime.setMaxWaitMs(ms);
+}
+
+void fake_ndi_set_recv_counts(const FakeNdiRecvCounts* counts) {
+    runtime.setRecvCounts(counts);
 }
 
 void fake_ndi_reset(void) {
@@ -128,3 +159,8 @@ static_assert(std::is_same_v<decltype(&NDIlib_recv_create_v3), NDIlib_recv_creat
 static_assert(std::is_same_v<decltype(&NDIlib_recv_destroy), NDIlib_recv_destroy_fn>);
 static_assert(std::is_same_v<decltype(&NDIlib_recv_capture_v2), NDIlib_recv_capture_v2_fn>);
 static_assert(std::is_same_v<decltype(&NDIlib_recv_free_video_v2), NDIlib_recv_free_video_v2_fn>);
+static_assert(std::is_same_v<decltype(&NDIlib_recv_capture_v3), NDIlib_recv_capture_v3_fn>);
+static_assert(std::is_same_v<decltype(&NDIlib_recv_free_audio_v2), NDIlib_recv_free_audio_v2_fn>);
+static_assert(std::is_same_v<decltype(&NDIlib_recv_free_audio_v3), NDIlib_recv_free_audio_v3_fn>);
+static_assert(std::is_same_v<decltype(&NDIlib_recv_get_performance), NDIlib_recv_get_performance_fn>);
+static_assert(std::is_same_v<decltype(&NDIlib_recv_get_queue), NDIlib_recv_get_queue_fn>);

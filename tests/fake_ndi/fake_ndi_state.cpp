@@ -267,6 +267,10 @@ void FakeNdi::destroyReceiver(void* handle) {
     if (const int outstanding = receiver->outstanding(); outstanding > 0) {
         violation("NDIlib_recv_destroy with " + std::to_string(outstanding) + " video frames not freed");
     }
+    if (!receiver->audioOut.empty()) {
+        violation("NDIlib_recv_destroy with " + std::to_string(receiver->audioOut.size()) +
+                  " audio frames not freed");
+    }
     receiver->destroyed = true;
     changed_.notify_all();
     lock.unlock();
@@ -282,7 +286,8 @@ const FakeNdi::Sender* FakeNdi::senderFor(const Receiver& receiver) const {
     return nullptr;
 }
 
-bool FakeNdi::awaitFrame(std::unique_lock<std::mutex>& lock, Receiver& receiver, uint32_t timeoutMs, Frame& frame) {
+bool FakeNdi::awaitFrame(std::unique_lock<std::mutex>& lock, Receiver& receiver, uint32_t timeoutMs, bool wantVideo,
+                         bool wantAudio, Frame& frame) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (receiver.destroyed) {
@@ -296,8 +301,8 @@ bool FakeNdi::awaitFrame(std::unique_lock<std::mutex>& lock, Receiver& receiver,
             if (receiver.generation != sender->generation) {
                 receiver.generation = sender->generation;
                 receiver.lastFrame = -1;
+                receiver.audioStarted = false;
             }
-            // A receiver that fell behind gets the newest frame; the ones between are lost.
             int64_t newest = newestFrameBy(sender->start, fps, now);
             int64_t last = std::numeric_limits<int64_t>::max();
             if (sendForMs_ >= 0) {
@@ -306,14 +311,48 @@ bool FakeNdi::awaitFrame(std::unique_lock<std::mutex>& lock, Receiver& receiver,
                 last = sendForMs_ == 0 ? -1 : newestFrameBy(sender->start, fps, end - std::chrono::nanoseconds(1));
                 newest = std::min(newest, last);
             }
-            if (newest > receiver.lastFrame) {
+            frame = {NDIlib_frame_type_none, sender->format.toneHz, 0, {}, sender->start, sender->format.width,
+                     sender->format.height, fps, sender->tint};
+            // A receiver that fell behind gets the newest frame; the ones between are lost.
+            if (wantVideo && newest > receiver.lastFrame) {
+                if (receiver.lastFrame >= 0) {
+                    receiver.dropped.video_frames += newest - receiver.lastFrame - 1;
+                    receiver.total.video_frames += newest - receiver.lastFrame - 1;
+                }
                 receiver.lastFrame = newest;
-                frame = {newest, frameSendTime(sender->start, fps, newest), sender->start, sender->format.width,
-                         sender->format.height, fps, sender->tint};
+                frame.type = NDIlib_frame_type_video;
+                frame.number = newest;
+                frame.sent = frameSendTime(sender->start, fps, newest);
                 return true;
             }
-            if (receiver.lastFrame < last) {
-                wakeAt = std::min(deadline, frameSendTime(sender->start, fps, receiver.lastFrame + 1));
+            // Sound is queued, not skipped, up to about a second of it.
+            const bool sounding = wantAudio && sender->format.toneHz > 0;
+            if (sounding && newest >= 0) {
+                if (!receiver.audioStarted) {
+                    receiver.audioStarted = true;
+                    receiver.lastAudio = newest - 1;
+                }
+                const int64_t backlog = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(fps)));
+                if (newest - receiver.lastAudio > backlog) {
+                    const int64_t lost = newest - receiver.lastAudio - backlog;
+                    receiver.dropped.audio_frames += lost;
+                    receiver.total.audio_frames += lost;
+                    receiver.lastAudio += lost;
+                }
+                if (newest > receiver.lastAudio) {
+                    frame.type = NDIlib_frame_type_audio;
+                    frame.number = ++receiver.lastAudio;
+                    frame.sent = frameSendTime(sender->start, fps, frame.number);
+                    return true;
+                }
+            }
+            // The next frame of a kind asked for, if any is still to come.
+            const int64_t waitedFor = wantVideo && sounding ? std::min(receiver.lastFrame, receiver.lastAudio)
+                                      : wantVideo           ? receiver.lastFrame
+                                      : sounding            ? receiver.lastAudio
+                                                            : last;
+            if (waitedFor < last) {
+                wakeAt = std::min(deadline, frameSendTime(sender->start, fps, waitedFor + 1));
             }
         }
         if (now >= deadline) {
@@ -341,9 +380,16 @@ FakeNdi::Buffer* FakeNdi::reserveBuffer(Receiver& receiver, const Frame& frame) 
     return pool.back().get();
 }
 
-NDIlib_frame_type_e FakeNdi::capture(void* handle, NDIlib_video_frame_v2_t* video, uint32_t timeoutMs) {
+NDIlib_frame_type_e FakeNdi::capture(void* handle, NDIlib_video_frame_v2_t* video, NDIlib_audio_frame_v2_t* audioV2,
+                                     NDIlib_audio_frame_v3_t* audioV3, uint32_t timeoutMs) {
     if (video != nullptr) {
         *video = NDIlib_video_frame_v2_t{};
+    }
+    if (audioV2 != nullptr) {
+        *audioV2 = NDIlib_audio_frame_v2_t{};
+    }
+    if (audioV3 != nullptr) {
+        *audioV3 = NDIlib_audio_frame_v3_t{};
     }
     std::unique_lock lock(mutex_);
     ++counters_.captures;
@@ -353,16 +399,21 @@ NDIlib_frame_type_e FakeNdi::capture(void* handle, NDIlib_video_frame_v2_t* vide
         violation("NDIlib_recv_capture_v2 on an unknown or destroyed receiver");
         return NDIlib_frame_type_none;
     }
-    if (video == nullptr) {
+    const bool wantAudio = audioV2 != nullptr || audioV3 != nullptr;
+    if (video == nullptr && !wantAudio) {
         return NDIlib_frame_type_none;
     }
     ++receiver->capturing;
     Frame frame;
-    Buffer* buffer = awaitFrame(lock, *receiver, timeoutMs, frame) ? reserveBuffer(*receiver, frame) : nullptr;
-    if (buffer == nullptr) {
+    if (!awaitFrame(lock, *receiver, timeoutMs, video != nullptr, wantAudio, frame)) {
         --receiver->capturing;
         return NDIlib_frame_type_none;
     }
+    if (frame.type == NDIlib_frame_type_audio) {
+        --receiver->capturing;
+        return handOutAudio(*receiver, frame, audioV2, audioV3);
+    }
+    Buffer* buffer = reserveBuffer(*receiver, frame);
     const size_t stride = static_cast<size_t>(frame.width) * 4;
     PixelBytes rendered;
     if (buffer->pixels == nullptr) {
@@ -378,6 +429,7 @@ NDIlib_frame_type_e FakeNdi::capture(void* handle, NDIlib_video_frame_v2_t* vide
         return NDIlib_frame_type_none;  // the pool goes with the receiver
     }
     ++counters_.videoFrames;
+    ++receiver->total.video_frames;
     uint8_t* pixels = buffer->pixels.get();
     lock.unlock();
 
@@ -396,6 +448,96 @@ NDIlib_frame_type_e FakeNdi::capture(void* handle, NDIlib_video_frame_v2_t* vide
     video->p_metadata = nullptr;
     video->timestamp = hundredsOfNs(frame.sent.time_since_epoch());
     return NDIlib_frame_type_video;
+}
+
+// Called with the mutex held.
+NDIlib_frame_type_e FakeNdi::handOutAudio(Receiver& receiver, const Frame& frame, NDIlib_audio_frame_v2_t* audioV2,
+                                          NDIlib_audio_frame_v3_t* audioV3) {
+    const int64_t first = audioFrameStart(frame.fps, frame.number);
+    const int samples = static_cast<int>(audioFrameStart(frame.fps, frame.number + 1) - first);
+    AudioOut out{std::make_unique<float[]>(static_cast<size_t>(samples) * kAudioChannels), audioV3 != nullptr ? 3 : 2};
+    renderTone(out.samples.get(), samples, frame.toneHz, first, samples);
+    float* data = out.samples.get();
+    receiver.audioOut.emplace(data, std::move(out));
+    ++counters_.audioFrames;
+    ++receiver.total.audio_frames;
+    const int64_t timecode = first * 10'000'000 / kAudioRate;
+    const int64_t timestamp = hundredsOfNs(frame.sent.time_since_epoch());
+    const int stride = samples * static_cast<int>(sizeof(float));
+    if (audioV3 != nullptr) {
+        audioV3->sample_rate = kAudioRate;
+        audioV3->no_channels = kAudioChannels;
+        audioV3->no_samples = samples;
+        audioV3->timecode = timecode;
+        audioV3->FourCC = NDIlib_FourCC_audio_type_FLTP;
+        audioV3->p_data = reinterpret_cast<uint8_t*>(data);
+        audioV3->channel_stride_in_bytes = stride;
+        audioV3->timestamp = timestamp;
+    } else {
+        audioV2->sample_rate = kAudioRate;
+        audioV2->no_channels = kAudioChannels;
+        audioV2->no_samples = samples;
+        audioV2->timecode = timecode;
+        audioV2->p_data = data;
+        audioV2->channel_stride_in_bytes = stride;
+        audioV2->timestamp = timestamp;
+    }
+    return NDIlib_frame_type_audio;
+}
+
+void FakeNdi::freeAudio(void* handle, const void* data, int version) {
+    const std::lock_guard lock(mutex_);
+    ++counters_.audioFrees;
+    const std::string call = "NDIlib_recv_free_audio_v" + std::to_string(version);
+    const auto receiver = lookUp(receivers_, handle);
+    if (receiver == nullptr) {
+        violation(call + " on an unknown or destroyed receiver");
+        return;
+    }
+    if (data == nullptr) {
+        return;
+    }
+    const auto found = receiver->audioOut.find(data);
+    if (found == receiver->audioOut.end()) {
+        violation(call + " of an audio frame this receiver did not hand out, or freed twice");
+        return;
+    }
+    if (found->second.version != version) {
+        violation(call + " of an audio frame captured with NDIlib_recv_capture_v" +
+                  std::to_string(found->second.version));
+    }
+    receiver->audioOut.erase(found);
+}
+
+void FakeNdi::performance(void* handle, NDIlib_recv_performance_t* total, NDIlib_recv_performance_t* dropped) {
+    const std::lock_guard lock(mutex_);
+    const auto receiver = lookUp(receivers_, handle);
+    if (receiver == nullptr) {
+        violation("NDIlib_recv_get_performance on an unknown or destroyed receiver");
+        return;
+    }
+    if (total != nullptr) {
+        *total = recvCounts_ != nullptr ? recvCounts_->total : receiver->total;
+    }
+    if (dropped != nullptr) {
+        *dropped = recvCounts_ != nullptr ? recvCounts_->dropped : receiver->dropped;
+    }
+}
+
+void FakeNdi::queue(void* handle, NDIlib_recv_queue_t* total) {
+    const std::lock_guard lock(mutex_);
+    if (lookUp(receivers_, handle) == nullptr) {
+        violation("NDIlib_recv_get_queue on an unknown or destroyed receiver");
+        return;
+    }
+    if (total != nullptr) {
+        *total = recvCounts_ != nullptr ? recvCounts_->queue : NDIlib_recv_queue_t{};
+    }
+}
+
+void FakeNdi::setRecvCounts(const FakeNdiRecvCounts* counts) {
+    const std::lock_guard lock(mutex_);
+    recvCounts_ = counts != nullptr ? std::make_unique<FakeNdiRecvCounts>(*counts) : nullptr;
 }
 
 void FakeNdi::freeVideo(void* handle, const NDIlib_video_frame_v2_t* video) {
@@ -465,6 +607,7 @@ void FakeNdi::reset() {
     lastFindWaitMs_ = lastCaptureMs_ = 0;
     findSettings_.reset();
     recvSettings_.reset();
+    recvCounts_.reset();
     lastViolation_.clear();
 }
 
@@ -477,6 +620,7 @@ long long FakeNdi::counter(const char* name) {
         {"get_sources_calls", &Counters::getSources}, {"recv_create_calls", &Counters::recvCreate},
         {"captures", &Counters::captures},          {"video_frames", &Counters::videoFrames},
         {"frees", &Counters::frees},                {"violations", &Counters::violations},
+        {"audio_frames", &Counters::audioFrames},   {"audio_frees", &Counters::audioFrees},
     };
     for (const auto& [counterName, member] : counted) {
         if (counterName == wanted) {
@@ -491,6 +635,13 @@ long long FakeNdi::counter(const char* name) {
     }
     if (wanted == "senders_listed") {
         return static_cast<long long>(senders_.size());
+    }
+    if (wanted == "audio_outstanding") {
+        long long outstanding = 0;
+        for (const auto& entry : receivers_) {
+            outstanding += static_cast<long long>(entry.second->audioOut.size());
+        }
+        return outstanding;
     }
     if (wanted == "frames_outstanding") {
         long long outstanding = 0;

@@ -27,13 +27,19 @@ public:
     const NDIlib_source_t* currentSources(void* handle, uint32_t* count);
     void* createReceiver(const NDIlib_recv_create_v3_t* settings);
     void destroyReceiver(void* handle);
-    NDIlib_frame_type_e capture(void* handle, NDIlib_video_frame_v2_t* video, uint32_t timeoutMs);
+    // At most one of the audio frames is given: v2 or v3 by the capture call used.
+    NDIlib_frame_type_e capture(void* handle, NDIlib_video_frame_v2_t* video, NDIlib_audio_frame_v2_t* audioV2,
+                                NDIlib_audio_frame_v3_t* audioV3, uint32_t timeoutMs);
     void freeVideo(void* handle, const NDIlib_video_frame_v2_t* video);
+    void freeAudio(void* handle, const void* data, int version);
+    void performance(void* handle, NDIlib_recv_performance_t* total, NDIlib_recv_performance_t* dropped);
+    void queue(void* handle, NDIlib_recv_queue_t* total);
 
     int setSenders(const char* list);
     int setStopped(const char* nameOrUrl, bool stopped);
     int setFailure(const char* call, bool fail);
     void setMaxWaitMs(int ms);
+    void setRecvCounts(const FakeNdiRecvCounts* counts);
     void reset();
     long long counter(const char* name);
     unsigned lastTimeout(const char* call);
@@ -73,17 +79,27 @@ private:
         int phase = 0;
         bool handedOut = false;
     };
+    struct AudioOut {
+        std::unique_ptr<float[]> samples;
+        int version = 2;  // of the capture call that handed it out
+    };
     struct Receiver {
         bool byUrl = false;  // senders are matched by name, unnamed ones by address
         std::string key;
         uint64_t generation = 0;
         int64_t lastFrame = -1;
+        bool audioStarted = false;  // sound starts with the newest frame at the first ask
+        int64_t lastAudio = -1;
+        std::map<const void*, AudioOut> audioOut;
+        NDIlib_recv_performance_t total{}, dropped{};
         int capturing = 0;
         bool destroyed = false;
         std::vector<std::unique_ptr<Buffer>> pool;
         int outstanding() const;
     };
     struct Frame {
+        NDIlib_frame_type_e type = NDIlib_frame_type_none;
+        double toneHz = 0;
         int64_t number = 0;
         Clock::time_point sent;
         Clock::time_point senderStart;
@@ -94,13 +110,16 @@ private:
     };
     struct Counters {
         long long initialize = 0, destroy = 0, findCreate = 0, findWait = 0, getSources = 0, recvCreate = 0,
-                  captures = 0, videoFrames = 0, frees = 0, violations = 0;
+                  captures = 0, videoFrames = 0, frees = 0, violations = 0, audioFrames = 0, audioFrees = 0;
     };
 
     void applySenders(const ParsedSenders& parsed, bool fresh);
     std::vector<Listed> listing() const;
     const Sender* senderFor(const Receiver& receiver) const;
-    bool awaitFrame(std::unique_lock<std::mutex>& lock, Receiver& receiver, uint32_t timeoutMs, Frame& frame);
+    bool awaitFrame(std::unique_lock<std::mutex>& lock, Receiver& receiver, uint32_t timeoutMs, bool wantVideo,
+                    bool wantAudio, Frame& frame);
+    NDIlib_frame_type_e handOutAudio(Receiver& receiver, const Frame& frame, NDIlib_audio_frame_v2_t* audioV2,
+                                     NDIlib_audio_frame_v3_t* audioV3);
     Buffer* reserveBuffer(Receiver& receiver, const Frame& frame);
     void* newHandle();
     void violation(const std::string& what);
@@ -117,7 +136,8 @@ private:
     Counters counters_;
     bool failInitialize_ = false, failFindCreate_ = false, failRecvCreate_ = false;
     int maxWaitMs_ = -1;
-    int sendForMs_ = -1;  // senders fall silent this long after their clock starts; negative: never
+    int sendForMs_ = -1;
+    std::unique_ptr<FakeNdiRecvCounts> recvCounts_;  // set: every receiver reports these  // senders fall silent this long after their clock starts; negative: never
     unsigned lastFindWaitMs_ = 0, lastCaptureMs_ = 0;
     std::unique_ptr<FakeNdiFindSettings> findSettings_;
     std::unique_ptr<FakeNdiRecvSettings> recvSettings_;

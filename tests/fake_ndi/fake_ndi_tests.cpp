@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -58,6 +59,7 @@ protected:
         EXPECT_EQ(control.counter("finders_live"), 0);
         EXPECT_EQ(control.counter("receivers_live"), 0);
         EXPECT_EQ(control.counter("frames_outstanding"), 0);
+        EXPECT_EQ(control.counter("audio_outstanding"), 0);
     }
 
     NDIlib_recv_instance_t connect(const NDIlib_source_t& from) {
@@ -461,6 +463,166 @@ TEST_F(FakeNdiTest, ServesManyThreadsAtOnce) {
         thread.join();
     }
     EXPECT_GT(frames, 0);
+}
+
+// The sound as a receiver would take it: every audio frame in turn, in the layout of the
+// capture call used, the samples a sine at the sender's tone.
+TEST_F(FakeNdiTest, SendsATonedSendersSoundBesideItsPictures) {
+    const auto captureV3 = control.symbol<NDIlib_recv_capture_v3_fn>("NDIlib_recv_capture_v3");
+    const auto freeAudioV2 = control.symbol<NDIlib_recv_free_audio_v2_fn>("NDIlib_recv_free_audio_v2");
+    const auto freeAudioV3 = control.symbol<NDIlib_recv_free_audio_v3_fn>("NDIlib_recv_free_audio_v3");
+    ASSERT_TRUE(captureV3 && freeAudioV2 && freeAudioV3);
+    EXPECT_EQ(control.setSenders("Tone@16x8@50@1000;Mute@16x8@50@0;Bad@16x8@50@-3;Nyquist@16x8@50@24000;"
+                                 "Mail@host@16x8@50@440"),
+              3);
+
+    struct Case {
+        const char* sender;
+        int version;
+        double hz;
+    };
+    for (const Case& c : {Case{"Tone", 2, 1000}, Case{"Tone", 3, 1000}, Case{"Mail@host", 3, 440}}) {
+        SCOPED_TRACE(std::string(c.sender) + " v" + std::to_string(c.version));
+        NDIlib_recv_instance_t receiver = connect(source(c.sender));
+        std::vector<float> left;
+        int64_t nextTimecode = -1;
+        int videoFrames = 0;
+        const auto deadline = Clock::now() + 20s;
+        while (left.size() < 48000 / 2 && Clock::now() < deadline) {
+            NDIlib_video_frame_v2_t video{};
+            NDIlib_audio_frame_v2_t v2{};
+            NDIlib_audio_frame_v3_t v3{};
+            const NDIlib_frame_type_e type = c.version == 2 ? capture(receiver, &video, &v2, nullptr, 1000)
+                                                            : captureV3(receiver, &video, &v3, nullptr, 1000);
+            if (type == NDIlib_frame_type_video) {
+                ++videoFrames;
+                freeVideo(receiver, &video);
+                continue;
+            }
+            ASSERT_EQ(type, NDIlib_frame_type_audio);
+            const int rate = c.version == 2 ? v2.sample_rate : v3.sample_rate;
+            const int channels = c.version == 2 ? v2.no_channels : v3.no_channels;
+            const int samples = c.version == 2 ? v2.no_samples : v3.no_samples;
+            const int stride = c.version == 2 ? v2.channel_stride_in_bytes : v3.channel_stride_in_bytes;
+            const int64_t timecode = c.version == 2 ? v2.timecode : v3.timecode;
+            const auto* planes = c.version == 2 ? v2.p_data : reinterpret_cast<const float*>(v3.p_data);
+            ASSERT_EQ(rate, 48000);
+            ASSERT_EQ(channels, 2);
+            ASSERT_EQ(samples, 48000 / 50);
+            ASSERT_GE(stride, samples * 4);
+            if (c.version == 3) {
+                EXPECT_EQ(v3.FourCC, NDIlib_FourCC_audio_type_FLTP);
+            }
+            if (nextTimecode >= 0) {
+                EXPECT_EQ(timecode, nextTimecode) << "an audio frame was skipped or repeated";
+            }
+            nextTimecode = timecode + int64_t{samples} * 10'000'000 / 48000;
+            for (int i = 0; i < samples; ++i) {
+                EXPECT_EQ(planes[i], planes[stride / 4 + i]);
+            }
+            left.insert(left.end(), planes, planes + samples);
+            c.version == 2 ? freeAudioV2(receiver, &v2) : freeAudioV3(receiver, &v3);
+        }
+        EXPECT_GT(videoFrames, 0);
+        ASSERT_GE(left.size(), 48000u / 2);
+        int crossings = 0;
+        float peak = 0;
+        for (size_t i = 1; i < left.size(); ++i) {
+            crossings += (left[i - 1] < 0) != (left[i] < 0);
+            peak = std::max(peak, std::abs(left[i]));
+        }
+        const double seconds = static_cast<double>(left.size()) / 48000;
+        EXPECT_NEAR(crossings / seconds / 2, c.hz, c.hz * 0.02);
+        EXPECT_GT(peak, 0.1f);
+        recvDestroy(receiver);
+    }
+
+    // Without a tone, and for a receiver that asks for video only, there is no sound.
+    for (const char* name : {"Mute", "Tone"}) {
+        NDIlib_recv_instance_t receiver = connect(source(name));
+        for (int i = 0; i < 8; ++i) {
+            NDIlib_video_frame_v2_t video{};
+            NDIlib_audio_frame_v2_t audio{};
+            const bool withSound = std::string(name) == "Mute";
+            const auto type = capture(receiver, &video, withSound ? &audio : nullptr, nullptr, 1000);
+            ASSERT_EQ(type, NDIlib_frame_type_video) << name;
+            freeVideo(receiver, &video);
+        }
+        recvDestroy(receiver);
+    }
+    EXPECT_EQ(control.counter("audio_frames"), control.counter("audio_frees"));
+}
+
+TEST_F(FakeNdiTest, CountsSoundMisuseAndReportsTheCountsItIsGiven) {
+    const auto freeAudioV2 = control.symbol<NDIlib_recv_free_audio_v2_fn>("NDIlib_recv_free_audio_v2");
+    const auto freeAudioV3 = control.symbol<NDIlib_recv_free_audio_v3_fn>("NDIlib_recv_free_audio_v3");
+    const auto performance = control.symbol<NDIlib_recv_get_performance_fn>("NDIlib_recv_get_performance");
+    const auto queue = control.symbol<NDIlib_recv_get_queue_fn>("NDIlib_recv_get_queue");
+    ASSERT_TRUE(freeAudioV2 && freeAudioV3 && performance && queue);
+    control.setSenders("Tone@16x8@100@440");
+    NDIlib_recv_instance_t receiver = connect(source("Tone"));
+    const auto nextAudio = [&](NDIlib_audio_frame_v2_t& audio) {
+        for (int i = 0; i < 50; ++i) {
+            NDIlib_video_frame_v2_t video{};
+            const auto type = capture(receiver, &video, &audio, nullptr, 1000);
+            if (type == NDIlib_frame_type_audio) {
+                return true;
+            }
+            freeVideo(receiver, &video);
+        }
+        return false;
+    };
+
+    NDIlib_audio_frame_v2_t audio{};
+    ASSERT_TRUE(nextAudio(audio));
+    EXPECT_EQ(control.counter("audio_outstanding"), 1);
+    const NDIlib_audio_frame_v2_t copy = audio;
+    NDIlib_audio_frame_v3_t asV3{};
+    asV3.p_data = reinterpret_cast<uint8_t*>(audio.p_data);
+    const struct {
+        std::function<void()> misuse;
+        const char* what;
+    } cases[] = {
+        {[&] { freeAudioV3(receiver, &asV3); }, "freed by the other version's call"},
+        {[&] { freeAudioV2(receiver, &copy); }, "freed twice"},
+        {[&] {
+             ASSERT_TRUE(nextAudio(audio));
+             recvDestroy(receiver);
+         },
+         "receiver destroyed with an audio frame outstanding"},
+    };
+    long long expected = 0;
+    for (const auto& c : cases) {
+        c.misuse();
+        EXPECT_EQ(control.counter("violations"), ++expected) << c.what;
+    }
+    EXPECT_EQ(control.counter("audio_outstanding"), 0);
+
+    // Its own counts, then whatever a test sets.
+    receiver = connect(source("Tone"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(nextNumber(receiver, 1000), 0);
+    }
+    NDIlib_recv_performance_t total{}, dropped{};
+    performance(receiver, &total, &dropped);
+    EXPECT_GE(total.video_frames, 3);
+    EXPECT_GE(total.video_frames, dropped.video_frames + 3);
+    FakeNdiRecvCounts given{{120, 240, 0}, {7, 3, 0}, {2, 5, 0}};
+    control.setRecvCounts(&given);
+    NDIlib_recv_queue_t queued{};
+    performance(receiver, &total, &dropped);
+    queue(receiver, &queued);
+    EXPECT_EQ(total.video_frames, 120);
+    EXPECT_EQ(total.audio_frames, 240);
+    EXPECT_EQ(dropped.video_frames, 7);
+    EXPECT_EQ(dropped.audio_frames, 3);
+    EXPECT_EQ(queued.video_frames, 2);
+    EXPECT_EQ(queued.audio_frames, 5);
+    control.setRecvCounts(nullptr);
+    performance(receiver, &total, &dropped);
+    EXPECT_NE(total.video_frames, 120);
+    recvDestroy(receiver);
+    control.reset();  // for the teardown's check
 }
 
 }  // namespace

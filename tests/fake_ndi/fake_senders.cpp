@@ -33,24 +33,47 @@ bool parseFps(std::string_view text, double& fps) {
            fps <= kMaxFps;
 }
 
-bool parseEntry(std::string_view entry, SenderFormat& sender) {
-    const auto fpsAt = entry.rfind('@');
-    if (fpsAt == std::string_view::npos || fpsAt == 0) {
-        return false;
-    }
-    const auto sizeAt = entry.rfind('@', fpsAt - 1);
-    if (sizeAt == std::string_view::npos) {
-        return false;
-    }
-    const std::string_view size = entry.substr(sizeAt + 1, fpsAt - sizeAt - 1);
+bool parseSize(std::string_view size, SenderFormat& sender) {
     const auto x = size.find('x');
-    if (x == std::string_view::npos) {
+    return x != std::string_view::npos && parseSide(size.substr(0, x), sender.width) &&
+           parseSide(size.substr(x + 1), sender.height);
+}
+
+bool parseTone(std::string_view text, double& hz) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), hz);
+    return error == std::errc{} && end == text.data() + text.size() && std::isfinite(hz) && hz >= 0 &&
+           hz < kAudioRate / 2.0;
+}
+
+bool parseEntry(std::string_view entry, SenderFormat& sender) {
+    // Up to four fields from the right; the name is whatever comes before the size.
+    std::vector<std::string_view> fields;
+    size_t end = entry.size();
+    while (fields.size() < 3) {
+        const auto at = end > 0 ? entry.rfind('@', end - 1) : std::string_view::npos;
+        if (at == std::string_view::npos) {
+            break;
+        }
+        fields.push_back(entry.substr(at + 1, end - at - 1));
+        end = at;
+    }
+    if (fields.size() < 2) {
         return false;
     }
-    sender.name = std::string(entry.substr(0, sizeAt));
+    size_t nameEnd = entry.size() - fields[0].size() - fields[1].size() - 2;
+    if (!parseSize(fields[1], sender)) {
+        // NAME@SIZE@FPS@HZ
+        if (fields.size() < 3 || !parseSize(fields[2], sender) || !parseTone(fields[0], sender.toneHz) ||
+            !parseFps(fields[1], sender.fps)) {
+            return false;
+        }
+        nameEnd -= fields[2].size() + 1;
+    } else if (!parseFps(fields[0], sender.fps)) {
+        return false;
+    }
+    sender.name = std::string(entry.substr(0, nameEnd));
     sender.named = !sender.name.empty();
-    return parseSide(size.substr(0, x), sender.width) && parseSide(size.substr(x + 1), sender.height) &&
-           parseFps(entry.substr(fpsAt + 1), sender.fps);
+    return true;
 }
 
 }  // namespace
@@ -95,6 +118,22 @@ int64_t newestFrameBy(Clock::time_point start, double fps, Clock::time_point now
         --frame;
     }
     return frame;
+}
+
+int64_t audioFrameStart(double fps, int64_t frame) {
+    return std::llround(static_cast<double>(frame) * kAudioRate / fps);
+}
+
+void renderTone(float* planes, int channelStrideFloats, double toneHz, int64_t firstSample, int samples) {
+    constexpr double kTwoPi = 6.283185307179586;
+    for (int i = 0; i < samples; ++i) {
+        // The phase from the sample number alone, so frames join without a click.
+        const double cycles = std::fmod(toneHz * static_cast<double>(firstSample + i) / kAudioRate, 1.0);
+        planes[i] = kToneAmplitude * static_cast<float>(std::sin(kTwoPi * cycles));
+    }
+    for (int c = 1; c < kAudioChannels; ++c) {
+        std::memcpy(planes + static_cast<size_t>(c) * channelStrideFloats, planes, sizeof(float) * samples);
+    }
 }
 
 uint32_t senderTint(std::string_view identity) {

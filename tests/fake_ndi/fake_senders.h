@@ -20,6 +20,7 @@ struct SenderFormat {
     int width = 0;
     int height = 0;
     double fps = 0;
+    double toneHz = 0;  // 0: no sound
 
     bool operator==(const SenderFormat&) const = default;
 };
@@ -29,8 +30,17 @@ struct ParsedSenders {
     int ignored = 0;  // malformed entries and repeated names
 };
 
-// "NAME@WIDTHxHEIGHT@FPS;..."; the last two '@' delimit the numbers, so names may hold '@'.
+// "NAME@WIDTHxHEIGHT@FPS[@HZ];..."; the numbers are read from the right, so names may hold '@'.
 ParsedSenders parseSenders(std::string_view list);
+
+// Sound: 48 kHz stereo planar float, one audio frame beside each video frame; audio frame n
+// holds samples [audioFrameStart(fps, n), audioFrameStart(fps, n + 1)) of a sine at the
+// sender's tone, the same on both channels.
+constexpr int kAudioRate = 48000;
+constexpr int kAudioChannels = 2;
+constexpr float kToneAmplitude = 0.25f;
+int64_t audioFrameStart(double fps, int64_t frame);
+void renderTone(float* planes, int channelStrideFloats, double toneHz, int64_t firstSample, int samples);
 
 // Frame n of a sender started at `start` is sent at start + n / fps; frame 0 at start.
 Clock::time_point frameSendTime(Clock::time_point start, double fps, int64_t frame);
