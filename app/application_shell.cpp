@@ -4,15 +4,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHash>
-#include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
 #include <QStyleFactory>
+#include <QUrl>
 
 #include "app/app_icon.h"
 #include "app/help_panel.h"
 #include "ui/command_table.h"
+#include "ui/main_window.h"
 #include "viewer/notification_center.h"
 
 namespace lumbrix {
@@ -65,18 +68,42 @@ void configureApplication(QApplication& application) {
 namespace {
 
 // What a menu item does. No default case, so -Wswitch names a command that joins the
-// table without a handler here.
-std::function<void()> menuHandler(Command command, HelpPanelController& help, NotificationCenter& notifications) {
+// table without a handler here. The window outlives its menus' actions, which are its
+// children.
+std::function<void()> menuHandler(Command command, MainWindow& window, HelpPanelController& help,
+                                  NotificationCenter& notifications) {
+    ViewerViewModel& vm = window.viewModel();
     switch (command) {
+    case Command::openModel:
+        return [&vm] { vm.chooseFileToOpen(FilePickKind::model); };
+    case Command::addVenue:
+        return [&vm] { vm.chooseVenues(); };
+    case Command::openVideoFile:
+        return [&vm] { vm.chooseFileToOpen(FilePickKind::videoFile); };
+    case Command::openImage:
+        return [&vm] { vm.chooseFileToOpen(FilePickKind::imageFile); };
+    case Command::screenshot:
+        return [&vm] { vm.takeScreenshot(); };
+    case Command::toggleRecording:
+        return [&vm] { vm.toggleRecording(); };
+    case Command::showCaptureFolder:
+        return [&vm] {
+            if (const auto folder = vm.openableCaptureFolder()) QDesktopServices::openUrl(QUrl::fromLocalFile(*folder));
+        };
+    case Command::quit:
+        return [&window] { window.closeAndQuit(); };
     case Command::toggleCameraLock:
         return [&notifications] { notifications.post(kToggleCameraLockNotification); };
     case Command::toggleFloorGrid:
         return [&notifications] { notifications.post(kToggleFloorGridNotification); };
+    case Command::fullScreenView:
+        return [&window] { window.setFullScreenView(!window.isFullScreenView()); };
     case Command::keyboardShortcuts:
         // The controller may go before the window that holds the menu.
         return [controller = QPointer<HelpPanelController>(&help)] {
             if (controller) controller->show();
         };
+    case Command::openRecent:  // a submenu, filled as it opens
     case Command::savePreset:
     case Command::recallPreset:
         break;  // keys of the 3D view only
@@ -84,9 +111,24 @@ std::function<void()> menuHandler(Command command, HelpPanelController& help, No
     return {};
 }
 
+// Refilled each time it opens, so it shows what is on disk now: a file that has gone
+// stays listed, greyed out, in case its drive comes back.
+void fillRecentMenu(QMenu& menu, ViewerViewModel& vm) {
+    menu.clear();
+    const QStringList files = vm.recentFiles();
+    for (const QString& path : files) {
+        QAction* item = menu.addAction(QFileInfo(path).fileName());
+        item->setToolTip(path);
+        item->setData(path);
+        item->setEnabled(QFileInfo(path).isFile());
+        QObject::connect(item, &QAction::triggered, &menu, [&vm, path] { vm.openFile(path); });
+    }
+    if (files.isEmpty()) menu.addAction(QObject::tr("No Recent Files"))->setEnabled(false);
+}
+
 }  // namespace
 
-void installMenus(QMainWindow& window, HelpPanelController& help, NotificationCenter& notifications) {
+void installMenus(MainWindow& window, HelpPanelController& help, NotificationCenter& notifications) {
     QMenuBar* bar = window.menuBar();
     QHash<QString, QMenu*> menus;
     for (const CommandSpec& spec : kCommands) {
@@ -97,12 +139,23 @@ void installMenus(QMainWindow& window, HelpPanelController& help, NotificationCe
             menu = bar->addMenu(QObject::tr(spec.menu));
             menu->setObjectName(title.toLower() + QStringLiteral("Menu"));
         }
+        const QString name = QString::fromUtf8(spec.name);
+        if (spec.command == Command::openRecent) {
+            QMenu* recent = menu->addMenu(QObject::tr(spec.label));
+            recent->setObjectName(name + QStringLiteral("Menu"));
+            recent->menuAction()->setObjectName(name + QStringLiteral("Action"));
+            ViewerViewModel& vm = window.viewModel();
+            QObject::connect(recent, &QMenu::aboutToShow, recent, [recent, &vm] { fillRecentMenu(*recent, vm); });
+            continue;
+        }
         QAction* action = menu->addAction(QObject::tr(spec.label));
-        action->setObjectName(QString::fromUtf8(spec.name) + QStringLiteral("Action"));
+        action->setObjectName(name + QStringLiteral("Action"));
         if (spec.hasKeys()) action->setShortcut(QKeySequence(spec.keys));
         // Off the platform's own application menu, whatever the label says.
         action->setMenuRole(QAction::NoRole);
-        QObject::connect(action, &QAction::triggered, &window, menuHandler(spec.command, help, notifications));
+        // The window holds the keys too, so they act while full screen hides the menu bar.
+        window.addAction(action);
+        QObject::connect(action, &QAction::triggered, &window, menuHandler(spec.command, window, help, notifications));
     }
 }
 

@@ -5,11 +5,11 @@
 #include <QPalette>
 
 class QApplication;
-class QMainWindow;
 
 namespace lumbrix {
 
 class HelpPanelController;
+class MainWindow;
 class NotificationCenter;
 
 QPalette darkPalette();
@@ -17,9 +17,10 @@ QPalette darkPalette();
 // Names (which also place the settings file), style, palette and icon.
 void configureApplication(QApplication& application);
 
-// The command table's menus: Camera → Toggle Camera Lock (Ctrl+L), View → Toggle Floor
-// Grid (Ctrl+G), each posting its notification on `notifications`; Help → Keyboard
-// Shortcuts… showing `help`.
-void installMenus(QMainWindow& window, HelpPanelController& help, NotificationCenter& notifications);
+// The command table's menus: File (open, recent files, capture, quit) acting on the
+// window's view model; Camera → Toggle Camera Lock (Ctrl+L) and View → Toggle Floor
+// Grid (Ctrl+G), each posting its notification on `notifications`; View → Full Screen
+// 3D View (F11); Help → Keyboard Shortcuts… showing `help`.
+void installMenus(MainWindow& window, HelpPanelController& help, NotificationCenter& notifications);
 
 }  // namespace lumbrix

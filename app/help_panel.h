@@ -18,7 +18,7 @@ class HelpPanel final : public QWidget {
 
 public:
     static constexpr int kWidthPx = 300;
-    static constexpr int kHeightPx = 380;
+    static constexpr int kHeightPx = 560;
 
     explicit HelpPanel(QWidget* parent = nullptr);
 

@@ -1,6 +1,6 @@
 #pragma once
-// The keyboard-shortcut card the help panel shows: the icon and title, two sections of
-// key and description rows, and an OK button. The card paints its own rounded, lit
+// The keyboard-shortcut card the help panel shows: the icon and title, the key and
+// description rows of each help section, and an OK button. The card paints its own rounded, lit
 // background; the panel around it is transparent.
 #include <functional>
 #include <vector>
@@ -36,7 +36,7 @@ class KeyboardShortcutsCard final : public QWidget {
 
 public:
     static constexpr int kWidthPx = 285;
-    static constexpr int kHeightPx = 360;
+    static constexpr int kHeightPx = 540;
 
     // `onClose` runs when OK is pressed.
     explicit KeyboardShortcutsCard(std::function<void()> onClose, QWidget* parent = nullptr);

@@ -13,7 +13,23 @@
 
 namespace lumbrix {
 
-enum class Command { savePreset, recallPreset, toggleCameraLock, toggleFloorGrid, keyboardShortcuts };
+enum class Command {
+    openModel,
+    addVenue,
+    openVideoFile,
+    openImage,
+    openRecent,  // a submenu of the recent files rather than an action
+    screenshot,
+    toggleRecording,
+    showCaptureFolder,
+    quit,
+    savePreset,
+    recallPreset,
+    toggleCameraLock,
+    toggleFloorGrid,
+    fullScreenView,
+    keyboardShortcuts,
+};
 
 // Who answers a command's keys.
 enum class KeyOwner {
@@ -44,7 +60,24 @@ struct CommandSpec {
 
 // In menu order and in the help card's order. A saving key comes before a recalling one,
 // so Ctrl+Alt+digit saves.
-inline constexpr std::array<CommandSpec, 5> kCommands = {{
+inline constexpr std::array<CommandSpec, 15> kCommands = {{
+    {Command::openModel, "openModel", "File", "Open Model\u2026", Qt::CTRL | Qt::Key_O, false, KeyOwner::menu, "File",
+     "Open model"},
+    {Command::addVenue, "addVenue", "File", "Add Venue\u2026", QKeyCombination(Qt::Key_unknown), false, KeyOwner::menu,
+     nullptr, nullptr},
+    {Command::openVideoFile, "openVideoFile", "File", "Open Video File\u2026", QKeyCombination(Qt::Key_unknown), false,
+     KeyOwner::menu, nullptr, nullptr},
+    {Command::openImage, "openImage", "File", "Open Image\u2026", QKeyCombination(Qt::Key_unknown), false,
+     KeyOwner::menu, nullptr, nullptr},
+    {Command::openRecent, "openRecent", "File", "Open Recent", QKeyCombination(Qt::Key_unknown), false, KeyOwner::menu,
+     nullptr, nullptr},
+    {Command::screenshot, "screenshot", "File", "Screenshot", Qt::CTRL | Qt::SHIFT | Qt::Key_S, false, KeyOwner::menu,
+     "File", "Screenshot"},
+    {Command::toggleRecording, "toggleRecording", "File", "Start/Stop Recording", Qt::CTRL | Qt::SHIFT | Qt::Key_R,
+     false, KeyOwner::menu, "File", "Start or stop recording"},
+    {Command::showCaptureFolder, "showCaptureFolder", "File", "Show Capture Folder", QKeyCombination(Qt::Key_unknown),
+     false, KeyOwner::menu, nullptr, nullptr},
+    {Command::quit, "quit", "File", "Quit", Qt::CTRL | Qt::Key_Q, false, KeyOwner::menu, "File", "Quit"},
     {Command::savePreset, "savePreset", nullptr, nullptr, Qt::CTRL | Qt::Key_0, true, KeyOwner::view,
      "Camera Presets", "Save camera preset"},
     {Command::recallPreset, "recallPreset", nullptr, nullptr, Qt::ALT | Qt::Key_0, true, KeyOwner::view,
@@ -53,6 +86,8 @@ inline constexpr std::array<CommandSpec, 5> kCommands = {{
      KeyOwner::view, "Camera", "Camera Lock"},
     {Command::toggleFloorGrid, "toggleFloorGrid", "View", "Toggle Floor Grid", Qt::CTRL | Qt::Key_G, false,
      KeyOwner::menu, "Camera", "Grid"},
+    {Command::fullScreenView, "fullScreenView", "View", "Full Screen 3D View", QKeyCombination(Qt::Key_F11), false,
+     KeyOwner::menu, "View", "Full screen 3D view"},
     {Command::keyboardShortcuts, "keyboardShortcuts", "Help", "Keyboard Shortcuts\u2026",
      QKeyCombination(Qt::Key_unknown), false, KeyOwner::menu, nullptr, nullptr},
 }};

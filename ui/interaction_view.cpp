@@ -134,6 +134,16 @@ bool InteractionView::handleKey(QKeyEvent& event) {
             break;
         case KeyCommand::Kind::toggleFloorGrid:
         case KeyCommand::Kind::keyboardShortcuts:
+        case KeyCommand::Kind::openModel:
+        case KeyCommand::Kind::addVenue:
+        case KeyCommand::Kind::openVideoFile:
+        case KeyCommand::Kind::openImage:
+        case KeyCommand::Kind::openRecent:
+        case KeyCommand::Kind::screenshot:
+        case KeyCommand::Kind::toggleRecording:
+        case KeyCommand::Kind::showCaptureFolder:
+        case KeyCommand::Kind::quit:
+        case KeyCommand::Kind::fullScreenView:
             break;  // the menu's keys, never owned by the view
         }
     }

@@ -1,6 +1,10 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QShortcut>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -10,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ui/file_drop.h"
 #include "ui/main_window_sidebar.h"
 #include "ui/qt_file_picker.h"
 #include "ui/transport_bar.h"
@@ -101,6 +106,11 @@ MainWindow::MainWindow(ViewerDependencies dependencies, QWidget* parent) : QMain
     updateBadge();
     updateAlert();
     updateTitle();
+
+    setAcceptDrops(true);
+    leaveFullScreen_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    leaveFullScreen_->setEnabled(false);
+    connect(leaveFullScreen_, &QShortcut::activated, this, [this] { setFullScreenView(false); });
 }
 
 MainWindow::~MainWindow() {
@@ -144,8 +154,54 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     QMainWindow::closeEvent(event);
     if (!event->isAccepted()) return;
+    // The geometry of the window as the user arranged it, not of the full-screen view.
+    setFullScreenView(false);
     viewModel_->persistence().saveWindowGeometry(saveGeometry());
     stop();
+    if (quitOnClose_) QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void MainWindow::closeAndQuit() {
+    // A close held for a recording comes back through closeEvent once the file is done,
+    // and the quit follows it there.
+    quitOnClose_ = true;
+    close();
+}
+
+void MainWindow::setFullScreenView(bool on) {
+    if (on == fullScreenView_) return;
+    fullScreenView_ = on;
+    leaveFullScreen_->setEnabled(on);
+    menuBar()->setVisible(!on);
+    sidebar_->setVisible(!on);
+    transportBar_->setVisible(!on);
+    if (on) {
+        maximizedBeforeFullScreen_ = isMaximized();
+        showFullScreen();
+    } else if (maximizedBeforeFullScreen_) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    if (!event->mimeData()->hasUrls()) return;
+    // Models dropped on the VENUE section, or with Shift held, join the venues.
+    const auto* venues = findChild<QWidget*>(QStringLiteral("venueSection"));
+    const QWidget* target = childAt(event->position().toPoint());
+    const bool onVenues = venues != nullptr && target != nullptr && (target == venues || venues->isAncestorOf(target));
+    const bool asVenues = onVenues || event->modifiers().testFlag(Qt::ShiftModifier);
+    event->acceptProposedAction();
+    openDroppedUrls(*viewModel_, event->mimeData()->urls(), asVenues);
 }
 
 bool MainWindow::holdCloseForRecording() {

@@ -12,6 +12,7 @@
 
 class QLabel;
 class QMessageBox;
+class QShortcut;
 
 namespace lumbrix {
 
@@ -43,6 +44,15 @@ public:
     // The alert while it is up.
     QMessageBox* validationAlert() const;
 
+    // Closes the window as a close does, a running recording's file finished first,
+    // then ends the application.
+    void closeAndQuit();
+
+    // The 3D view alone filling the screen, for a projector or a second screen: the
+    // side panel, transport bar and menu bar hide. Escape leaves it.
+    void setFullScreenView(bool on);
+    bool isFullScreenView() const { return fullScreenView_; }
+
 signals:
     // The view model's start-up has run (once, after the first show).
     void started();
@@ -51,6 +61,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void onFieldChanged(ViewerViewModel::Field field);
@@ -68,6 +81,9 @@ private:
     bool active_ = false;
     bool stopped_ = false;
     bool closeHeld_ = false;  // a close waits for the recording's file
+    bool quitOnClose_ = false;
+    bool fullScreenView_ = false;
+    bool maximizedBeforeFullScreen_ = false;
 
     SidebarPane* sidebar_ = nullptr;
     QWidget* viewHost_ = nullptr;
@@ -75,6 +91,7 @@ private:
     TransportBar* transportBar_ = nullptr;
     QLabel* badge_ = nullptr;
     QPointer<QMessageBox> alert_;
+    QShortcut* leaveFullScreen_ = nullptr;
 };
 
 }  // namespace lumbrix

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -23,6 +24,9 @@
 #include "ui/command_table.h"
 #include "ui/interaction_view.h"
 #include "ui/main_window.h"
+#include "ui/main_window_sidebar.h"
+#include "ui/transport_bar.h"
+#include "ui/viewport.h"
 
 namespace lumbrix::test {
 namespace {
@@ -96,7 +100,7 @@ TEST_F(ShellTest, TheHelpPanelIsAFramelessFloatingCardWithTheShortcutsThatAct) {
     ASSERT_NE(panel, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
 
-    EXPECT_EQ(panel->size(), QSize(300, 380));
+    EXPECT_EQ(panel->size(), QSize(300, 560));
     EXPECT_TRUE(panel->isWindow());
     const Qt::WindowFlags flags = panel->windowFlags();
     EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
@@ -108,12 +112,13 @@ TEST_F(ShellTest, TheHelpPanelIsAFramelessFloatingCardWithTheShortcutsThatAct) {
 
     KeyboardShortcutsCard* card = panel->card();
     ASSERT_NE(card, nullptr);
-    EXPECT_EQ(card->size(), QSize(285, 360));
+    EXPECT_EQ(card->size(), QSize(285, 540));
     EXPECT_NE(card->graphicsEffect(), nullptr) << "the card casts a shadow";
 
     const QStringList texts = labelTexts(*panel);
     for (const char* text : {"Keyboard Shortcuts", "Camera Presets", "Camera", "Ctrl 0\u20269", "Save camera preset",
-                             "Alt 0\u20269", "Recall camera preset", "Ctrl L", "Camera Lock", "Ctrl G", "Grid"}) {
+                             "Alt 0\u20269", "Recall camera preset", "Ctrl L", "Camera Lock", "Ctrl G", "Grid", "File",
+                             "Ctrl O", "Ctrl Shift R", "Quit", "View", "F11", "Full screen 3D view"}) {
         EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text << " missing from " << texts.join('|').toStdString();
     }
     QLabel* key = labelWithText(*panel, QStringLiteral("Ctrl L"));
@@ -138,7 +143,7 @@ TEST_F(ShellTest, TheHelpPanelIsAFramelessFloatingCardWithTheShortcutsThatAct) {
     EXPECT_EQ(ok->text(), QStringLiteral("OK"));
     const QRect okPlace(ok->mapTo(card, QPoint(0, 0)), ok->size());
     EXPECT_TRUE(QRect(QPoint(0, 0), card->size()).contains(okPlace)) << "the button fits on the card";
-    EXPECT_LT(okPlace.bottom(), 360 - 20);
+    EXPECT_LT(okPlace.bottom(), 540 - 20);
 
     // The card is painted: light grey inside its rounded edge, clear outside it.
     const QImage picture = card->grab().toImage();
@@ -243,23 +248,96 @@ TEST_F(MenuTest, TheMenusHoldTheCommandsWithTheirKeys) {
 
     QStringList titles;
     for (QAction* entry : window->menuBar()->actions()) titles << entry->text();
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("Camera"), QStringLiteral("View"), QStringLiteral("Help")}));
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("File"), QStringLiteral("Camera"), QStringLiteral("View"),
+                                   QStringLiteral("Help")}));
 
-    QAction* lock = action("toggleCameraLockAction");
-    QAction* grid = action("toggleFloorGridAction");
-    QAction* shortcuts = action("keyboardShortcutsAction");
-    ASSERT_NE(lock, nullptr);
-    ASSERT_NE(grid, nullptr);
-    ASSERT_NE(shortcuts, nullptr);
-    EXPECT_EQ(lock->text(), QStringLiteral("Toggle Camera Lock"));
-    EXPECT_EQ(lock->shortcut(), QKeySequence(QStringLiteral("Ctrl+L")));
-    EXPECT_EQ(grid->text(), QStringLiteral("Toggle Floor Grid"));
-    EXPECT_EQ(grid->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
-    EXPECT_EQ(shortcuts->text(), QString::fromUtf8("Keyboard Shortcuts\u2026"));
-    EXPECT_TRUE(shortcuts->shortcut().isEmpty());
-    EXPECT_EQ(window->findChild<QMenu*>(QStringLiteral("cameraMenu"))->actions(), QList<QAction*>{lock});
-    EXPECT_EQ(window->findChild<QMenu*>(QStringLiteral("viewMenu"))->actions(), QList<QAction*>{grid});
-    EXPECT_EQ(window->findChild<QMenu*>(QStringLiteral("helpMenu"))->actions(), QList<QAction*>{shortcuts});
+    struct Item {
+        const char* menu;
+        const char* action;
+        const char* text;
+        const char* keys;  // empty: none
+    };
+    const std::vector<Item> items = {
+        {"fileMenu", "openModelAction", "Open Model\u2026", "Ctrl+O"},
+        {"fileMenu", "addVenueAction", "Add Venue\u2026", ""},
+        {"fileMenu", "openVideoFileAction", "Open Video File\u2026", ""},
+        {"fileMenu", "openImageAction", "Open Image\u2026", ""},
+        {"fileMenu", "openRecentAction", "Open Recent", ""},
+        {"fileMenu", "screenshotAction", "Screenshot", "Ctrl+Shift+S"},
+        {"fileMenu", "toggleRecordingAction", "Start/Stop Recording", "Ctrl+Shift+R"},
+        {"fileMenu", "showCaptureFolderAction", "Show Capture Folder", ""},
+        {"fileMenu", "quitAction", "Quit", "Ctrl+Q"},
+        {"cameraMenu", "toggleCameraLockAction", "Toggle Camera Lock", "Ctrl+L"},
+        {"viewMenu", "toggleFloorGridAction", "Toggle Floor Grid", "Ctrl+G"},
+        {"viewMenu", "fullScreenViewAction", "Full Screen 3D View", "F11"},
+        {"helpMenu", "keyboardShortcutsAction", "Keyboard Shortcuts\u2026", ""},
+    };
+    QHash<QString, QList<QAction*>> expected;
+    for (const Item& item : items) {
+        SCOPED_TRACE(item.action);
+        QAction* found = action(item.action);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->text(), QString::fromUtf8(item.text));
+        EXPECT_EQ(found->shortcut(), QKeySequence(QString::fromLatin1(item.keys)));
+        expected[QString::fromLatin1(item.menu)] << found;
+    }
+    for (auto menu = expected.cbegin(); menu != expected.cend(); ++menu) {
+        EXPECT_EQ(window->findChild<QMenu*>(menu.key())->actions(), menu.value()) << menu.key().toStdString();
+    }
+    EXPECT_NE(action("openRecentAction")->menu(), nullptr);
+}
+
+TEST_F(MenuTest, TheFileMenuOpensWhatThePanelsChooseAndOffersItAgainUnderOpenRecent) {
+    window = std::make_unique<MainWindow>(dependencies());
+    installMenus(*window, help, notifications);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ViewerViewModel& vm = window->viewModel();
+    ASSERT_TRUE(pumpUntil([&] { return vm.isUITimerRunning(); }));
+
+    const QString model = QString::fromStdString(writeFile("venue.obj", kSquareOBJ));
+    // The sources are stand-ins: only the names matter.
+    const QString movie = QString::fromStdString(writeFile("show.mp4", "movie"));
+    const QString picture = QString::fromStdString(writeFile("still.jpg", "picture"));
+    struct Case {
+        const char* action;
+        FilePickKind kind;
+        QString file;
+        std::function<bool()> opened;
+    };
+    const std::vector<Case> cases = {
+        {"openModelAction", FilePickKind::model, model, [&] { return vm.objURL() == model && vm.mesh() != nullptr; }},
+        {"openVideoFileAction", FilePickKind::videoFile, movie,
+         [&] { return vm.fileURL() == movie && vm.sourceMode() == SourceMode::file; }},
+        {"openImageAction", FilePickKind::imageFile, picture,
+         [&] { return vm.imageURL() == picture && vm.sourceMode() == SourceMode::image; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        picker->answers[c.kind] = {{c.file}};
+        action(c.action)->trigger();
+        EXPECT_EQ(picker->asked.back(), c.kind);
+        EXPECT_TRUE(pumpUntil(c.opened));
+    }
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("venue.obj \u2014 Lumbrix"));
+
+    // Newest first; a file that has gone since stays listed but cannot be chosen.
+    std::filesystem::remove(movie.toStdString());
+    QMenu* recent = action("openRecentAction")->menu();
+    ASSERT_NE(recent, nullptr);
+    emit recent->aboutToShow();
+    QStringList names;
+    QList<bool> enabled;
+    for (QAction* entry : recent->actions()) {
+        names << entry->text();
+        enabled << entry->isEnabled();
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("still.jpg"), QStringLiteral("show.mp4"), QStringLiteral("venue.obj")}));
+    EXPECT_EQ(enabled, (QList<bool>{true, false, true}));
+
+    vm.clearModel();
+    recent->actions().at(2)->trigger();
+    EXPECT_TRUE(pumpUntil([&] { return vm.objURL() == model && vm.mesh() != nullptr; }));
 }
 
 TEST_F(MenuTest, EachCommandPostsItsNotificationAndTheOpenWindowActsOnIt) {
@@ -322,6 +400,31 @@ TEST_F(MenuTest, TheKeysActOnceEachInTheActiveWindow) {
     QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
     pumpFor(std::chrono::milliseconds(10));
     EXPECT_FALSE(vm.isCameraLocked());
+}
+
+TEST_F(MenuTest, F11ShowsThe3DViewAloneFullScreenAndEscapeOrF11ComeBack) {
+    window = std::make_unique<MainWindow>(dependencies());
+    installMenus(*window, help, notifications);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const QList<QWidget*> chrome = {window->menuBar(), window->sidebar(), window->transportBar()};
+    for (int leave : {Qt::Key_Escape, Qt::Key_F11}) {
+        SCOPED_TRACE(leave == Qt::Key_Escape ? "Escape" : "F11");
+        QTest::keyClick(window.get(), Qt::Key_F11);
+        EXPECT_TRUE(window->isFullScreenView());
+        EXPECT_TRUE(pumpUntil([&] { return window->isFullScreen(); }));
+        for (QWidget* part : chrome) EXPECT_FALSE(part->isVisible()) << part->objectName().toStdString();
+        EXPECT_TRUE(window->viewport()->isVisible());
+
+        QTest::keyClick(window.get(), static_cast<Qt::Key>(leave));
+        EXPECT_FALSE(window->isFullScreenView());
+        EXPECT_TRUE(pumpUntil([&] { return !window->isFullScreen(); }));
+        for (QWidget* part : chrome) EXPECT_TRUE(part->isVisible()) << part->objectName().toStdString();
+    }
+    // Escape outside the full-screen view is left to whoever else wants it.
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isFullScreen());
 }
 
 // A key is declared once, in the command table; the menu item, the help card's row and

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -160,7 +161,7 @@ TEST(EndToEnd, OpensTheDemoTakesAScreenshotRecordsTwoSecondsAndQuitsCleanly) {
 
 // --- ended while recording ---------------------------------------------------------
 
-constexpr const char* kChildMode = "LUMBRIX_E2E_ENDING";      // close, stop-close, quit or wait
+constexpr const char* kChildMode = "LUMBRIX_E2E_ENDING";      // close, stop-close, quit, menu-quit or wait
 constexpr const char* kChildFolder = "LUMBRIX_E2E_CAPTURES";
 constexpr const char* kRecordingMarker = "e2e recording: ";
 constexpr auto kRecordFor = std::chrono::seconds(3);
@@ -195,6 +196,11 @@ int runRecordingProgram(const std::string& mode) {
                 QCoreApplication::quit();
                 return;
             }
+            if (mode == "menu-quit") {
+                // File → Quit, as a user ends the program.
+                if (auto* quit = window.findChild<QAction*>(QStringLiteral("quitAction"))) quit->trigger();
+                return;
+            }
             // Inside the writer's short delay before it finishes, when Stop came first.
             if (mode == "stop-close") QTest::mouseClick(record, Qt::LeftButton);
             window.close();
@@ -225,6 +231,7 @@ TEST(EndToEnd, AMovieRecordingWhenTheProgramEndsIsKeptAndPlays) {
         {"the window closed", "close", 0, true, recorded - 0.5},
         {"Stop, then the window closed at once", "stop-close", 0, true, recorded - 0.5},
         {"the application told to quit", "quit", 0, true, recorded - 0.5},
+        {"File \u2192 Quit", "menu-quit", 0, true, recorded - 0.5},
         {"SIGTERM", "wait", SIGTERM, true, recorded - 0.5},
         // Killed outright: what was written a fragment ago is what there is.
         {"SIGKILL", "wait", SIGKILL, false, recorded - 1.5},

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
@@ -267,6 +268,73 @@ TEST_F(WindowTest, SizePlaceAndTheCollapsedSidePanelAreThereAgainAtTheNextStart)
     auto* strip = second.findChild<QWidget*>(QStringLiteral("sidebarStrip"));
     ASSERT_NE(strip, nullptr);
     EXPECT_TRUE(strip->isVisible());
+}
+
+TEST_F(WindowTest, DroppedFilesOpenAsWhatTheyAreInTheirOrderAndTheRestSaySo) {
+    MainWindow& shown = showWindow();
+    ViewerViewModel& vm = shown.viewModel();
+    ASSERT_TRUE(pumpUntil([&] { return vm.isUITimerRunning(); }));
+    const auto local = [this](const char* name, const char* text) {
+        return QUrl::fromLocalFile(QString::fromStdString(writeFile(name, text)));
+    };
+    const QUrl model = local("venue.obj", kSquareOBJ);
+    const QUrl wall = local("wall.obj", kSquareOBJ);
+    // The sources are stand-ins: only the names matter.
+    const QUrl movie = local("show.MOV", "movie");
+    const QUrl picture = local("still.png", "picture");
+    const QUrl notes = local("notes.txt", "text");
+    const QUrl folderUrl = QUrl::fromLocalFile(QString::fromStdString(folder.path().string()));
+    const QUrl fbx = QUrl::fromLocalFile(testDataQ("generated/blender/bl_b_cube_uv.fbx"));
+
+    enum class Place { view, venues };
+    struct Case {
+        const char* what;
+        QList<QUrl> urls;
+        Place place;
+        Qt::KeyboardModifiers modifiers;
+        std::function<bool()> done;
+        QString message;  // empty: the capture line is left alone
+    };
+    const std::vector<Case> cases = {
+        {"an OBJ", {model}, Place::view, Qt::NoModifier, [&] { return vm.objURL() == model.toLocalFile(); }, {}},
+        {"an FBX", {fbx}, Place::view, Qt::NoModifier,
+         [&] { return vm.fbxURL() == fbx.toLocalFile() && vm.modelKind() == ModelKind::fbx; }, {}},
+        {"an OBJ with Shift held", {wall}, Place::view, Qt::ShiftModifier, [&] { return vm.venues().size() == 1; }, {}},
+        {"an OBJ on the VENUE section", {wall}, Place::venues, Qt::NoModifier, [&] { return vm.venues().size() == 2; },
+         {}},
+        {"a movie, then a picture", {movie, picture}, Place::view, Qt::NoModifier,
+         [&] {
+             return vm.fileURL() == movie.toLocalFile() && vm.imageURL() == picture.toLocalFile() &&
+                    vm.sourceMode() == SourceMode::image;
+         },
+         {}},
+        {"a movie", {movie}, Place::view, Qt::NoModifier, [&] { return vm.sourceMode() == SourceMode::file; }, {}},
+        {"a folder", {folderUrl}, Place::view, Qt::NoModifier, nullptr,
+         QStringLiteral("Cannot open a folder: ") + QString::fromStdString(folder.path().filename().string())},
+        {"an unknown file", {notes}, Place::view, Qt::NoModifier, nullptr,
+         QStringLiteral("Not a model, movie or picture: notes.txt")},
+        {"a web address", {QUrl(QStringLiteral("https://example.com/show.mp4"))}, Place::view, Qt::NoModifier, nullptr,
+         QStringLiteral("Not a local file: https://example.com/show.mp4")},
+    };
+    QWidget* venueSection = shown.findChild<QWidget*>(QStringLiteral("venueSection"));
+    ASSERT_NE(venueSection, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vm.setLastCaptureMessage(QStringLiteral("Ready."));
+        const QPoint at = c.place == Place::venues ? venueSection->mapTo(&shown, QPoint(20, 10))
+                                                   : shown.viewport()->mapTo(&shown, shown.viewport()->rect().center());
+        QMimeData data;
+        data.setUrls(c.urls);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::NoButton, c.modifiers);
+        QApplication::sendEvent(&shown, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::NoButton, c.modifiers);
+        QApplication::sendEvent(&shown, &drop);
+        if (c.done) {
+            EXPECT_TRUE(pumpUntil(c.done)) << vm.modelStatusText().toStdString();
+        }
+        EXPECT_EQ(vm.lastCaptureMessage(), c.message.isEmpty() ? QStringLiteral("Ready.") : c.message);
+    }
 }
 
 TEST_F(WindowTest, TheFirstShowStartsTheViewModelOnceAndClosingStopsIt) {

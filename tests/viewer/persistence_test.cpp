@@ -396,6 +396,21 @@ TEST_F(PersistenceTest, CaptureFolderThatIsGoneOrDoesNotResolveIsRemoved) {
     EXPECT_EQ(store_.loadCaptureFolder(), kept);
 }
 
+TEST_F(PersistenceTest, RecentFilesKeepTheNewestFirstOnceEachUpToTheLimit) {
+    for (int i = 0; i < 12; ++i) store_.addRecentFile(QStringLiteral("/shows/%1.obj").arg(i), 10);
+    store_.addRecentFile(QStringLiteral("/shows/5.obj"), 10);
+    const QStringList files = Persistence().recentFiles();
+    ASSERT_EQ(files.size(), 10);
+    EXPECT_EQ(files.first(), QStringLiteral("/shows/5.obj")) << "opened again, so first";
+    EXPECT_EQ(files.count(QStringLiteral("/shows/5.obj")), 1);
+    EXPECT_EQ(files.at(1), QStringLiteral("/shows/11.obj"));
+    EXPECT_FALSE(files.contains(QStringLiteral("/shows/1.obj"))) << "the oldest fall off";
+
+    // Hand-edited entries that name no absolute path are left out.
+    putRaw(QStringLiteral("recentFiles"), QStringList{QStringLiteral("relative.obj"), QString(), QStringLiteral("/a.png")});
+    EXPECT_EQ(store_.recentFiles(), QStringList{QStringLiteral("/a.png")});
+}
+
 // --- Garbage ----------------------------------------------------------------------
 
 TEST_F(PersistenceTest, GarbageUnderEveryKeyGivesNoneAndNeverCrashes) {

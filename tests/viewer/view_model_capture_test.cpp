@@ -200,6 +200,9 @@ TEST_F(CaptureTest, WithNoFolderChosenCapturesGoToTheDefaultFolderMadeOnFirstUse
         EXPECT_TRUE(vm.isDefaultCaptureFolder());
         EXPECT_FALSE(fs::exists(c.folder));
 
+        // Shown in the file manager, it has to be there first.
+        EXPECT_EQ(vm.openableCaptureFolder(), c.blocked ? std::nullopt : std::optional<QString>(qs(c.folder)));
+        EXPECT_EQ(fs::is_directory(c.folder), !c.blocked);
         vm.takeScreenshot();
         if (c.blocked) {
             EXPECT_EQ(vm.lastCaptureMessage(), QStringLiteral("Choose folder first."));
