@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -177,12 +178,26 @@ void MainWindow::setFullScreenView(bool on) {
     transportBar_->setVisible(!on);
     if (on) {
         maximizedBeforeFullScreen_ = isMaximized();
+        geometryBeforeFullScreen_ = geometry();
+        geometryForced_ = false;
         showFullScreen();
-    } else if (maximizedBeforeFullScreen_) {
+        // Without a window manager (a bare X server driving a projector) nobody answers
+        // the request, so the window takes its screen's size itself.
+        QTimer::singleShot(kFullScreenSettleDelay, this, [this] {
+            if (!fullScreenView_ || screen() == nullptr || geometry() == screen()->geometry()) return;
+            geometryForced_ = true;
+            setGeometry(screen()->geometry());
+            // Placing the window drops the full-screen state; it is still what the window is.
+            setWindowState(windowState() | Qt::WindowFullScreen);
+        });
+        return;
+    }
+    if (maximizedBeforeFullScreen_) {
         showMaximized();
     } else {
         showNormal();
     }
+    if (geometryForced_) setGeometry(geometryBeforeFullScreen_);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

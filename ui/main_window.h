@@ -27,6 +27,8 @@ public:
     static constexpr int kBadgeInsetPx = 10;
     // How long start-up waits for the 3D view to attach before it runs anyway.
     static constexpr std::chrono::milliseconds kStartWithoutRendererDelay{1500};
+    // How long a full-screen request may take before the window sizes itself.
+    static constexpr std::chrono::milliseconds kFullScreenSettleDelay{300};
     static inline const QString kAlertTitle = QStringLiteral("Model import failed");
 
     // Empty dependencies take the program's defaults: Qt's file dialogs over this
@@ -84,6 +86,8 @@ private:
     bool quitOnClose_ = false;
     bool fullScreenView_ = false;
     bool maximizedBeforeFullScreen_ = false;
+    bool geometryForced_ = false;
+    QRect geometryBeforeFullScreen_;
 
     SidebarPane* sidebar_ = nullptr;
     QWidget* viewHost_ = nullptr;

@@ -409,17 +409,20 @@ TEST_F(MenuTest, F11ShowsThe3DViewAloneFullScreenAndEscapeOrF11ComeBack) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     const QList<QWidget*> chrome = {window->menuBar(), window->sidebar(), window->transportBar()};
+    const QRect before = window->geometry();
+    const QRect screen = window->screen()->geometry();
+    ASSERT_NE(before, screen);
     for (int leave : {Qt::Key_Escape, Qt::Key_F11}) {
         SCOPED_TRACE(leave == Qt::Key_Escape ? "Escape" : "F11");
         QTest::keyClick(window.get(), Qt::Key_F11);
         EXPECT_TRUE(window->isFullScreenView());
-        EXPECT_TRUE(pumpUntil([&] { return window->isFullScreen(); }));
+        EXPECT_TRUE(pumpUntil([&] { return window->isFullScreen() && window->geometry() == screen; }));
         for (QWidget* part : chrome) EXPECT_FALSE(part->isVisible()) << part->objectName().toStdString();
         EXPECT_TRUE(window->viewport()->isVisible());
 
         QTest::keyClick(window.get(), static_cast<Qt::Key>(leave));
         EXPECT_FALSE(window->isFullScreenView());
-        EXPECT_TRUE(pumpUntil([&] { return !window->isFullScreen(); }));
+        EXPECT_TRUE(pumpUntil([&] { return !window->isFullScreen() && window->geometry() == before; }));
         for (QWidget* part : chrome) EXPECT_TRUE(part->isVisible()) << part->objectName().toStdString();
     }
     // Escape outside the full-screen view is left to whoever else wants it.
