@@ -74,7 +74,7 @@ inline constexpr std::array<CommandSpec, 15> kCommands = {{
     {Command::screenshot, "screenshot", "File", "Screenshot", Qt::CTRL | Qt::SHIFT | Qt::Key_S, false, KeyOwner::menu,
      "File", "Screenshot"},
     {Command::toggleRecording, "toggleRecording", "File", "Start/Stop Recording", Qt::CTRL | Qt::SHIFT | Qt::Key_R,
-     false, KeyOwner::menu, "File", "Start or stop recording"},
+     false, KeyOwner::menu, "File", "Record or stop"},
     {Command::showCaptureFolder, "showCaptureFolder", "File", "Show Capture Folder", QKeyCombination(Qt::Key_unknown),
      false, KeyOwner::menu, nullptr, nullptr},
     {Command::quit, "quit", "File", "Quit", Qt::CTRL | Qt::Key_Q, false, KeyOwner::menu, "File", "Quit"},
