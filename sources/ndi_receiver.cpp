@@ -2,6 +2,7 @@
 
 #include "platform/console_line.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -29,6 +30,11 @@ struct NDIReceiver::Shared {
 
     mutable std::mutex frameLock;  // guards latestFrame
     std::optional<VideoFrame> latestFrame;
+
+    // Guards soundListeners, nextListener; held while the capture loop calls listeners.
+    std::mutex soundLock;
+    std::vector<std::pair<int, SoundListener>> soundListeners;
+    int nextListener = 1;
 
     std::mutex discoveryMutex;  // guards discoveryStop, refreshRequested
     std::condition_variable discoveryWake;
@@ -88,13 +94,23 @@ struct NDIReceiver::Shared {
     static void captureLoop(std::shared_ptr<Shared> shared, NDIlib_recv_instance_t handle) {
         const NDIRuntimeFunctions& api = shared->runtime->api();
         NDIlib_video_frame_v2_t frame;
+        NDIlib_audio_frame_v2_t audio;
         std::memset(&frame, 0, sizeof frame);
+        std::memset(&audio, 0, sizeof audio);
+        std::vector<float> interleaved;  // the capture thread's own, reused
         FrameSize published;
         while (shared->running.load()) {
             if (shared->receiver.load() != handle) {
                 break;
             }
-            if (api.recvCaptureV2(handle, &frame, nullptr, nullptr, kCaptureTimeoutMs) != NDIlib_frame_type_video) {
+            const NDIlib_frame_type_e type = api.recvCaptureV2(handle, &frame, &audio, nullptr, kCaptureTimeoutMs);
+            if (type == NDIlib_frame_type_audio) {
+                shared->hearSound(audio, interleaved);
+                api.recvFreeAudioV2(handle, &audio);
+                std::memset(&audio, 0, sizeof audio);
+                continue;
+            }
+            if (type != NDIlib_frame_type_video) {
                 continue;
             }
             // A stride shorter than a row of pixels would make the upload read past
@@ -126,6 +142,36 @@ struct NDIReceiver::Shared {
             std::memset(&frame, 0, sizeof frame);
         }
     }
+
+    // Planar to interleaved for the listeners. A frame whose planes would overlap or
+    // whose numbers are out of reason is not trusted.
+    void hearSound(const NDIlib_audio_frame_v2_t& audio, std::vector<float>& interleaved) {
+        constexpr int kMaxFrames = 1 << 20;
+        const int64_t planeBytes = int64_t{audio.no_samples} * static_cast<int64_t>(sizeof(float));
+        if (audio.p_data == nullptr || audio.sample_rate < 1000 || audio.sample_rate > 768000 ||
+            audio.no_channels < 1 || audio.no_samples < 1 || audio.no_samples > kMaxFrames ||
+            (audio.no_channels > 1 && audio.channel_stride_in_bytes < planeBytes) ||
+            audio.channel_stride_in_bytes % static_cast<int>(sizeof(float)) != 0) {
+            return;
+        }
+        std::lock_guard lock(soundLock);
+        if (soundListeners.empty()) {
+            return;
+        }
+        const int channels = std::min(audio.no_channels, 2);
+        const size_t stride = static_cast<size_t>(audio.channel_stride_in_bytes) / sizeof(float);
+        interleaved.resize(static_cast<size_t>(audio.no_samples) * channels);
+        for (int c = 0; c < channels; ++c) {
+            const float* plane = audio.p_data + c * stride;
+            for (int i = 0; i < audio.no_samples; ++i) {
+                interleaved[static_cast<size_t>(i) * channels + c] = plane[i];
+            }
+        }
+        const NDISoundBlock block{audio.sample_rate, channels, audio.no_samples, interleaved.data()};
+        for (const auto& entry : soundListeners) {
+            entry.second(block);
+        }
+    }
 };
 
 std::shared_ptr<NDIReceiver> NDIReceiver::create(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime) {
@@ -146,6 +192,24 @@ NDIReceiver::~NDIReceiver() { shutdown(); }
 std::optional<VideoFrame> NDIReceiver::latestFrame() const {
     std::lock_guard lock(shared_->frameLock);
     return shared_->latestFrame;
+}
+
+int NDIReceiver::addSoundListener(SoundListener listener) {
+    std::lock_guard lock(shared_->soundLock);
+    const int id = shared_->nextListener++;
+    shared_->soundListeners.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void NDIReceiver::removeSoundListener(int id) {
+    SoundListener removed;  // destroyed outside the lock: it may own what it reaches
+    std::lock_guard lock(shared_->soundLock);
+    auto& listeners = shared_->soundListeners;
+    const auto found = std::find_if(listeners.begin(), listeners.end(), [id](const auto& e) { return e.first == id; });
+    if (found != listeners.end()) {
+        removed = std::move(found->second);
+        listeners.erase(found);
+    }
 }
 
 void NDIReceiver::notifyChanged() {

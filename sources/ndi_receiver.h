@@ -1,6 +1,6 @@
 #pragma once
 // Finds NDI senders on the network, connects to one and keeps its newest video frame for
-// the GL upload (NDITextureSource) and the preview. The runtime does the network work;
+// the GL upload (NDITextureSource) and the preview; its sound goes to whoever listens. The runtime does the network work;
 // this class fixes which calls are made, with which settings, on which threads.
 //
 // Threads: everything public runs on the main thread (the one that drains `mainQueue`),
@@ -28,6 +28,15 @@ struct FrameSize {
     double width = 0.0;
     double height = 0.0;
     bool operator==(const FrameSize&) const = default;
+};
+
+// One received block of sound: interleaved float frames at the sender's rate, at most two
+// channels of what it sent. The samples are valid only during the listener's call.
+struct NDISoundBlock {
+    int sampleRate = 0;
+    int channels = 0;
+    int frames = 0;
+    const float* interleaved = nullptr;
 };
 
 enum class NDIRuntimeStatus {
@@ -75,11 +84,20 @@ public:
     FrameSize lastFrameSize() const { return lastFrameSize_; }
     NDIRuntimeStatus runtimeStatus() const { return runtimeStatus_; }
     const std::string& runtimeProblem() const { return runtimeProblem_; }
+    const std::shared_ptr<MainQueue>& mainQueue() const { return mainQueue_; }
     // Called on the main thread after any published field changed.
     void setChangeHandler(std::function<void()> handler) { changed_ = std::move(handler); }
 
     // The newest frame (its bytes shared, not copied); any thread.
     std::optional<VideoFrame> latestFrame() const;
+
+    // Sound, for as long as a listener is added: it is called on the capture thread with
+    // every audio frame received, so it must be quick and must not call back into the
+    // receiver. Any thread. Removal waits for a call in progress, so what the listener
+    // reaches may go once removeSoundListener returns; not from the listener itself.
+    using SoundListener = std::function<void(const NDISoundBlock&)>;
+    int addSoundListener(SoundListener listener);
+    void removeSoundListener(int id);
 
 private:
     struct Shared;

@@ -79,6 +79,7 @@ Expected<std::shared_ptr<const NDIRuntime>, NDIRuntimeLoadFailure> NDIRuntime::l
         resolve(library, "NDIlib_recv_destroy", api.recvDestroy, missing);
         resolve(library, "NDIlib_recv_capture_v2", api.recvCaptureV2, missing);
         resolve(library, "NDIlib_recv_free_video_v2", api.recvFreeVideoV2, missing);
+        resolve(library, "NDIlib_recv_free_audio_v2", api.recvFreeAudioV2, missing);
         if (!missing.empty()) {
             failure.tried.push_back(path + ": does not export " + missing);
             continue;

@@ -24,6 +24,7 @@ struct NDIRuntimeFunctions {
     NDIlib_recv_destroy_fn recvDestroy = nullptr;
     NDIlib_recv_capture_v2_fn recvCaptureV2 = nullptr;
     NDIlib_recv_free_video_v2_fn recvFreeVideoV2 = nullptr;
+    NDIlib_recv_free_audio_v2_fn recvFreeAudioV2 = nullptr;
 };
 
 // Why no runtime could be loaded: every place tried, with the loader's reason for each.

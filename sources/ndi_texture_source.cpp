@@ -2,14 +2,160 @@
 
 #include <epoxy/gl.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
+#include "platform/audio/audio_output.h"
+#include "platform/console_line.h"
+#include "platform/media/ffmpeg_handles.h"
+#include "sources/audio_tap.h"
 #include "sources/picture_texture.h"
 
 namespace lumbrix {
 
-NDITextureSource::NDITextureSource(std::shared_ptr<NDIReceiver> receiver, NDIUploadPath uploadPath)
-    : receiver_(std::move(receiver)), uploadPath_(uploadPath) {}
+namespace {
+constexpr int kDeviceRate = 48000;  // what NDI senders nearly always send
+constexpr int kDeviceChannels = 2;
+constexpr double kRingSeconds = 1.0;
+// A live stream is not worth hearing late: past this much queued, blocks are dropped, so
+// a device clock slower than the sender's cannot pile up delay.
+constexpr double kMostQueuedSeconds = 0.2;
+}  // namespace
+
+struct NDITextureSource::Sound {
+    // Made before the listener is added and kept until after it is removed, so the
+    // capture thread may use it without a lock; the tap refers to it too.
+    std::unique_ptr<AudioOutput> output;
+    std::atomic<bool> playing{true};
+
+    // The capture thread's own: the listener is its only user.
+    ResamplerPtr resampler;
+    int inRate = 0;
+    int inChannels = 0;
+    std::vector<float> converted;
+
+    // Main thread only.
+    std::shared_ptr<std::atomic<float>> gainDB = std::make_shared<std::atomic<float>>(-8.0f);
+    std::function<void(float)> onLevel;
+    std::unique_ptr<AudioTap> tap;
+
+    void hear(const NDISoundBlock& block) {
+        if (!playing.load()) {
+            return;
+        }
+        const AudioOutputFormat& device = output->format();
+        if (static_cast<double>(output->queuedFrames()) > kMostQueuedSeconds * device.sampleRate) {
+            return;
+        }
+        const float* samples = block.interleaved;
+        size_t frames = static_cast<size_t>(block.frames);
+        if (block.sampleRate != device.sampleRate || block.channels != device.channels) {
+            if (!resampler || block.sampleRate != inRate || block.channels != inChannels) {
+                resampler = makeResampler(block.sampleRate, block.channels, device);
+                inRate = block.sampleRate;
+                inChannels = block.channels;
+            }
+            if (!resampler) {
+                return;
+            }
+            const int capacity = swr_get_out_samples(resampler.get(), block.frames);
+            converted.resize(static_cast<size_t>(std::max(capacity, 0)) * device.channels);
+            uint8_t* out[1] = {reinterpret_cast<uint8_t*>(converted.data())};
+            const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(block.interleaved)};
+            const int made = swr_convert(resampler.get(), out, capacity, in, block.frames);
+            if (made <= 0) {
+                return;
+            }
+            samples = converted.data();
+            frames = static_cast<size_t>(made);
+        }
+        output->write(samples, frames);  // what does not fit is dropped: a live stream never waits
+    }
+
+    static ResamplerPtr makeResampler(int rate, int channels, const AudioOutputFormat& device) {
+        AVChannelLayout inLayout, outLayout;
+        av_channel_layout_default(&inLayout, channels);
+        av_channel_layout_default(&outLayout, device.channels);
+        SwrContext* made = nullptr;
+        const int result = swr_alloc_set_opts2(&made, &outLayout, AV_SAMPLE_FMT_FLT, device.sampleRate, &inLayout,
+                                               AV_SAMPLE_FMT_FLT, rate, 0, nullptr);
+        av_channel_layout_uninit(&inLayout);
+        av_channel_layout_uninit(&outLayout);
+        ResamplerPtr owner(made);
+        if (result < 0 || !owner || swr_init(owner.get()) < 0) {
+            return nullptr;
+        }
+        return owner;
+    }
+};
+
+NDITextureSource::NDITextureSource(std::shared_ptr<NDIReceiver> receiver, NDIUploadPath uploadPath,
+                                   NDISoundPlayback playback)
+    : receiver_(std::move(receiver)), uploadPath_(uploadPath), sound_(std::make_shared<Sound>()) {
+    if (playback == NDISoundPlayback::none) {
+        return;
+    }
+    auto opened = AudioOutput::open(kDeviceRate, kDeviceChannels, static_cast<size_t>(kDeviceRate * kRingSeconds));
+    if (!opened) {
+        printConsoleLine("NDITextureSource: no sound: " + opened.error().description);
+        return;
+    }
+    sound_->output = std::move(opened.value());
+    soundListener_ = receiver_->addSoundListener([sound = sound_](const NDISoundBlock& block) { sound->hear(block); });
+}
+
+NDITextureSource::~NDITextureSource() {
+    if (soundListener_ != 0) {
+        receiver_->removeSoundListener(soundListener_);
+    }
+    sound_->tap.reset();
+}
+
+bool NDITextureSource::playsSound() const { return sound_->output != nullptr; }
+
+void NDITextureSource::setPlaying(bool playing) {
+    playing_ = playing;
+    sound_->playing.store(playing);
+    if (sound_->output) {
+        sound_->output->setPaused(!playing);
+        if (!playing) {
+            sound_->output->clear();  // a live stream resumes live, not where it paused
+        }
+    }
+}
+
+void NDITextureSource::installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback) {
+    if (!sound_->output) {
+        return;
+    }
+    if (!sound_->tap) {
+        sound_->tap = std::make_unique<AudioTap>(
+            *sound_->output,
+            [queue = receiver_->mainQueue(), weak = std::weak_ptr<Sound>(sound_)](float level) {
+                queue->post([weak, level] {
+                    if (auto sound = weak.lock(); sound && sound->onLevel) {
+                        sound->onLevel(level);
+                    }
+                });
+            },
+            sound_->gainDB);
+    }
+    sound_->tap->install(std::move(callback));
+    printConsoleLine("NDITextureSource: Audio tap installed for recording");
+}
+
+void NDITextureSource::removeRecordingTap() {
+    if (sound_->tap) {
+        sound_->tap->remove();
+        printConsoleLine("NDITextureSource: Audio tap removed");
+    }
+}
+
+void NDITextureSource::setRecordingGainDB(float gainDB) { sound_->gainDB->store(gainDB); }
+float NDITextureSource::recordingGainDB() const { return sound_->gainDB->load(); }
+void NDITextureSource::setOnRecordingLevel(std::function<void(float)> onLevel) { sound_->onLevel = std::move(onLevel); }
 
 unsigned int NDITextureSource::texture() {
     if (!playing_) {

@@ -4,6 +4,8 @@
 
 #include <gmock/gmock.h>
 
+#include <mutex>
+
 #include "ndi_test_support.h"
 
 namespace lumbrix {
@@ -147,6 +149,52 @@ TEST_F(NDIConnect, ASenderThatStopsLeavesItsLastPicture) {
     EXPECT_EQ(later->data, last->data);
     fake.resumeSender("A");
     EXPECT_TRUE(pumpUntil([&] { return receiver->latestFrame()->data != last->data; }));
+}
+
+TEST_F(NDIConnect, HandsEveryAudioFrameToItsListenersInterleavedAndFreesIt) {
+    fake.setSenders("Tone@32x16@50@1000;Mute@32x16@50");
+    discover(2);
+    receiver->connect(0);
+    // Heard by nobody, audio frames are still taken and handed back.
+    ASSERT_TRUE(pumpUntil([&] { return fake.counter("audio_frames") >= 5; }));
+
+    struct Heard {
+        std::mutex lock;
+        std::vector<float> left;
+        int blocks = 0, badBlocks = 0, unequalSides = 0;
+    };
+    auto heard = std::make_shared<Heard>();
+    const int id = receiver->addSoundListener([heard](const NDISoundBlock& block) {
+        std::lock_guard lock(heard->lock);
+        ++heard->blocks;
+        heard->badBlocks += block.sampleRate != 48000 || block.channels != 2 || block.frames != 960;
+        for (int i = 0; i < block.frames; ++i) {
+            heard->left.push_back(block.interleaved[2 * i]);
+            heard->unequalSides += block.interleaved[2 * i] != block.interleaved[2 * i + 1];
+        }
+    });
+    ASSERT_TRUE(pumpUntil([&] {
+        std::lock_guard lock(heard->lock);
+        return heard->left.size() >= 48000 / 2;
+    }));
+    receiver->removeSoundListener(id);
+    {
+        std::lock_guard lock(heard->lock);
+        EXPECT_EQ(heard->badBlocks, 0);
+        EXPECT_EQ(heard->unequalSides, 0);
+        EXPECT_NEAR(test::toneHz(heard->left, 48000), 1000, 20) << "frames lost, repeated or garbled";
+    }
+    const int blocksAtRemoval = heard->blocks;
+    const long long framesAtRemoval = fake.counter("audio_frames");
+    ASSERT_TRUE(pumpUntil([&] { return fake.counter("audio_frames") > framesAtRemoval + 3; }));
+    EXPECT_EQ(heard->blocks, blocksAtRemoval) << "a removed listener was still called";
+
+    // A sender without sound: pictures only.
+    receiver->connect(1);
+    const long long before = fake.counter("audio_frames");
+    ASSERT_TRUE(frameOfSize(32, 16).has_value());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(fake.counter("audio_frames"), before);
 }
 
 TEST_F(NDIConnect, RapidReconnectsNeverDestroyAHandleInUse) {

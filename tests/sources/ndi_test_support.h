@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/main_queue.h"
 #include "sources/ndi_receiver.h"
@@ -22,6 +23,15 @@ namespace lumbrix::test {
 inline void useFakeRuntime() {
     ::setenv("NDI_RUNTIME_DIR_V6", LUMBRIX_FAKE_NDI_DIR, 1);
     ::setenv("FAKE_NDI_MAX_WAIT_MS", "20", 1);
+    // The NDI source plays its sender's sound: on SDL's silent driver, at the real pace.
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
+// How often a sound crosses zero, as a frequency: a pure tone's own.
+inline double toneHz(const std::vector<float>& samples, double sampleRate) {
+    int crossings = 0;
+    for (size_t i = 1; i < samples.size(); ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    return samples.empty() ? 0.0 : crossings / 2.0 / (static_cast<double>(samples.size()) / sampleRate);
 }
 
 class NDITest : public ::testing::Test {
@@ -42,6 +52,7 @@ protected:
         if (fake.loaded()) {
             EXPECT_EQ(fake.counter("violations"), 0) << "the runtime was misused: " << fake.lastViolation();
             EXPECT_EQ(fake.counter("frames_outstanding"), 0) << "frames not handed back";
+            EXPECT_EQ(fake.counter("audio_outstanding"), 0) << "audio frames not handed back";
             EXPECT_EQ(fake.counter("receivers_live"), 0);
             EXPECT_EQ(fake.counter("finders_live"), 0);
         }

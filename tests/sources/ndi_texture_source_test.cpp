@@ -4,7 +4,9 @@
 
 #include <epoxy/gl.h>
 
+#include <cmath>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "ndi_test_support.h"
@@ -201,6 +203,58 @@ TEST_F(NDITextureSourceTest, HasNoTimelineAndKeepsItsLastTextureAfterShutdown) {
     receiver->shutdown();
     EXPECT_FALSE(receiver->latestFrame().has_value());
     EXPECT_EQ(source.texture(), texture);
+}
+
+// The sender's sound, played on the device, as a recording takes it from the tap.
+TEST_F(NDITextureSourceTest, TheSendersSoundReachesTheRecordingTapWithItsGainAndLevel) {
+    connectTo("Tone@32x16@50@1000", 32, 16);
+    NDITextureSource source(receiver);
+    ASSERT_NE(source.sound(), nullptr);
+    ASSERT_TRUE(source.playsSound()) << "no playback device on SDL's dummy driver";
+    float lastLevel = 0;
+    source.setOnRecordingLevel([&](float level) { lastLevel = level; });
+
+    struct Case {
+        float gainDB;
+        float peak;  // the fake's tone is a quarter of full scale
+    };
+    for (const Case c : {Case{0.0f, 0.25f}, Case{-6.0f, 0.125f}}) {
+        SCOPED_TRACE(c.gainDB);
+        source.setRecordingGainDB(c.gainDB);
+        std::mutex lock;
+        std::vector<float> left;
+        source.installRecordingTap([&](const AudioSampleBuffer& buffer) {
+            std::lock_guard guard(lock);
+            // The device's first blocks may be silence: the sound starts with the first that is not.
+            for (int64_t i = 0; i < buffer.frameCount; ++i) {
+                if (!left.empty() || std::abs(buffer.left()[i]) > 0.01f) left.push_back(buffer.left()[i]);
+            }
+        });
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                std::lock_guard guard(lock);
+                return left.size() >= 48000 / 2;
+            },
+            std::chrono::seconds(20)));
+        source.removeRecordingTap();
+        std::lock_guard guard(lock);
+        EXPECT_NEAR(test::toneHz(left, 48000), 1000, 30);
+        float peak = 0;
+        for (const float v : left) peak = std::max(peak, std::abs(v));
+        EXPECT_NEAR(peak, c.peak, c.peak * 0.1f);
+        EXPECT_GT(lastLevel, 0.0f);
+    }
+}
+
+TEST_F(NDITextureSourceTest, WithoutPlaybackTheSoundIsLeftToOthers) {
+    connectTo("Tone@32x16@50@1000", 32, 16);
+    NDITextureSource source(receiver, NDIUploadPath::direct, NDISoundPlayback::none);
+    EXPECT_FALSE(source.playsSound());
+    bool called = false;
+    source.installRecordingTap([&](const AudioSampleBuffer&) { called = true; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    source.removeRecordingTap();
+    EXPECT_FALSE(called);
 }
 
 }  // namespace

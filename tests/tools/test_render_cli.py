@@ -3,6 +3,7 @@
 writes (checked with ffprobe and ffmpeg, never with our own code)."""
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -340,6 +341,30 @@ class LiveNDI(unittest.TestCase):
         self.assertIn("NDI sender Cam sent no new frame for 2 seconds", err)
         repeats = int(re.search(r"40 frames taken, (\d+) repeated", err).group(1))
         self.assertGreaterEqual(repeats, 25)
+
+    def test_the_senders_sound_is_the_movies_sound(self):
+        cases = [("Cam@64x32@25@1000", [], 1000), ("Cam@64x32@30@440", [], 440),
+                 ("Cam@64x32@25", [], None), ("Cam@64x32@25@1000", ["--no-audio"], None)]
+        for senders, extra, hz in cases:
+            with self.subTest(senders=senders, extra=extra):
+                movie = os.path.join(self.folder.name, "sound.mp4")
+                code, err, _ = self.render(senders, "Cam", "--seconds", "3", "--fps", "25", "--out", movie, *extra)
+                self.assertEqual(code, 0, err)
+                streams = probe(movie, "stream=codec_type,duration")
+                if hz is None:
+                    self.assertNotIn("codec_type=audio", streams)
+                    continue
+                self.assertIn("codec_type=audio", streams)
+                raw = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-map", "0:a", "-ac", "1", "-ar", "48000",
+                                      "-f", "f32le", "-"], capture_output=True, check=True, timeout=120).stdout
+                samples = struct.unpack("%df" % (len(raw) // 4), raw)
+                self.assertAlmostEqual(len(samples) / 48000, 3.0, delta=0.1)
+                # The last two seconds: past the start, where the first blocks may come late.
+                tail = samples[48000:3 * 48000]
+                crossings = sum(1 for a, b in zip(tail, tail[1:]) if (a < 0) != (b < 0))
+                self.assertAlmostEqual(crossings / 2 / (len(tail) / 48000), hz, delta=hz * 0.02)
+                quiet = sum(1 for v in tail if abs(v) < 0.01)
+                self.assertLess(quiet, len(tail) * 0.05, "the sound has gaps")
 
     def test_a_missing_or_mute_sender_fails_within_the_ten_seconds(self):
         cases = [("Cam@64x32@25", "Nobody", {}, "no NDI sender named Nobody appeared within 10 seconds"),

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "capture/atomic_file.h"
@@ -36,6 +38,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kNDIFirstFrameWait = std::chrono::seconds(10);
 // A live sender silent this long is reported: the movie then repeats its last picture.
 constexpr auto kNDIStallReport = std::chrono::seconds(2);
+constexpr auto kNDISoundWait = std::chrono::milliseconds(500);
 
 void problem(const std::string& text) { std::fprintf(stderr, "lumbrix-render: %s\n", text.c_str()); }
 
@@ -88,6 +91,58 @@ private:
     GLTexture texture_;
     std::optional<double> shownPts_;
     double seconds_ = 0.0;
+};
+
+// The sender's sound as it arrives, for the movie: the capture thread adds to it, the
+// frame loop takes one frame's span at a time. The first block fixes rate and channels.
+class LiveSound {
+public:
+    void hear(const NDISoundBlock& block) {
+        std::lock_guard lock(mutex_);
+        if (rate_ == 0) {
+            rate_ = block.sampleRate;
+            channels_ = block.channels;
+        }
+        if (block.sampleRate != rate_ || block.channels != channels_) return;
+        samples_.insert(samples_.end(), block.interleaved, block.interleaved + int64_t{block.frames} * channels_);
+    }
+    bool heard() const {
+        std::lock_guard lock(mutex_);
+        return rate_ != 0;
+    }
+    // Forgets what came before the movie's start.
+    void restart() {
+        std::lock_guard lock(mutex_);
+        samples_.clear();
+    }
+    // The sound of movie frame `frame`: what has arrived, in order. Missing sound (a late
+    // block, a silent sender) is silence; sound piling up beyond a short margin (the
+    // sender's clock running faster than ours) is dropped, so it stays in step.
+    AudioSampleBuffer take(int64_t frame, int fps) {
+        std::lock_guard lock(mutex_);
+        const auto boundary = [&](int64_t n) { return n * rate_ / fps; };
+        const int64_t frames = boundary(frame + 1) - boundary(frame);
+        const auto most = static_cast<size_t>((frames + rate_ / 4) * channels_);
+        if (samples_.size() > most) samples_.erase(samples_.begin(), samples_.end() - static_cast<std::ptrdiff_t>(most));
+        AudioSampleBuffer buffer;
+        buffer.sampleRate = rate_;
+        buffer.channels = channels_;
+        buffer.interleaved = true;
+        buffer.frameCount = frames;
+        buffer.planes.assign(static_cast<size_t>(frames * channels_), 0.0f);
+        const size_t available = std::min(samples_.size(), buffer.planes.size());
+        std::copy_n(samples_.begin(), available, buffer.planes.begin());
+        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(available));
+        buffer.presentationValue = boundary(frame);
+        buffer.timescale = rate_;
+        return buffer;
+    }
+
+private:
+    mutable std::mutex mutex_;  // guards everything below
+    int rate_ = 0;
+    int channels_ = 0;
+    std::deque<float> samples_;  // interleaved
 };
 
 // Frames done of the total, speed and time left: a bar on a terminal, plain lines in logs.
@@ -259,6 +314,7 @@ int runRenderJob(const RenderOptions& options) {
     // Picture source.
     std::shared_ptr<OfflineVideoSource> video;
     std::shared_ptr<NDIReceiver> ndi;
+    std::shared_ptr<LiveSound> liveSound;
     if (options.sourceMode == SourceMode::file) {
         auto reader = OfflineVideoReader::open(options.source);
         if (!reader) {
@@ -276,6 +332,10 @@ int runRenderJob(const RenderOptions& options) {
         renderer.textureSource = image;
     } else if (options.sourceMode == SourceMode::ndi) {
         ndi = NDIReceiver::create(queue);
+        if (options.audio && movieTarget) {
+            liveSound = std::make_shared<LiveSound>();
+            ndi->addSoundListener([sound = liveSound](const NDISoundBlock& block) { sound->hear(block); });
+        }
         ndi->startDiscovery();
         // One allowance for the sender to appear and send its first frame.
         const auto deadline = Clock::now() + kNDIFirstFrameWait;
@@ -313,7 +373,12 @@ int runRenderJob(const RenderOptions& options) {
             ndi->shutdown();
             return 1;
         }
-        renderer.textureSource = std::make_shared<NDITextureSource>(ndi);
+        // The movie has a sound track when the sender's sound comes with its pictures.
+        const auto soundDeadline = Clock::now() + kNDISoundWait;
+        while (liveSound && !liveSound->heard() && Clock::now() < soundDeadline && stopSignal() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        renderer.textureSource = std::make_shared<NDITextureSource>(ndi, NDIUploadPath::direct, NDISoundPlayback::none);
     }
 
     // Movie.
@@ -330,7 +395,8 @@ int runRenderJob(const RenderOptions& options) {
         }
         writer = std::move(made.value());
         videoInput = writer->addVideoInput(MovieVideoSettings::of(RecordingSettings{}, movieWidth, movieHeight, options.fps));
-        if (options.audio && video && video->reader().hasSound()) audioInput = writer->addAudioInput();
+        if (options.audio && ((video && video->reader().hasSound()) || (liveSound && liveSound->heard())))
+            audioInput = writer->addAudioInput();
         if (videoInput < 0 || !writer->startWriting()) {
             problem(options.out + ": " + (writer->error() ? writer->error()->description : std::string("cannot start")));
             return 1;
@@ -376,6 +442,7 @@ int runRenderJob(const RenderOptions& options) {
     Clock::time_point liveArrived = liveStart;
     bool stallReported = false;
     int64_t taken = 0, repeated = 0;
+    if (liveSound) liveSound->restart();
     Progress progress(options.frames);
     for (int64_t i = 0; i < options.frames && !failed && stopSignal() == 0; ++i) {
         const double time = options.startSeconds + static_cast<double>(i) / options.fps;
@@ -408,9 +475,14 @@ int runRenderJob(const RenderOptions& options) {
         if (writer) {
             if (audioInput >= 0) {
                 const double next = options.startSeconds + static_cast<double>(i + 1) / options.fps;
-                AudioSampleBuffer sound = video->reader().soundFor(time, next);
-                sound.presentationValue = soundFrames;
-                soundFrames += sound.frameCount;
+                AudioSampleBuffer sound;
+                if (video) {
+                    sound = video->reader().soundFor(time, next);
+                    sound.presentationValue = soundFrames;
+                    soundFrames += sound.frameCount;
+                } else {
+                    sound = liveSound->take(i, options.fps);
+                }
                 if (!waitForRoom(*writer, audioInput) || !writer->appendAudio(audioInput, sound)) failed = true;
             }
             while (!readback->hasFreeSlot() && !failed) {
