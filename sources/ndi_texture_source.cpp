@@ -29,6 +29,9 @@ struct NDITextureSource::Sound {
     // capture thread may use it without a lock; the tap refers to it too.
     std::unique_ptr<AudioOutput> output;
     std::atomic<bool> playing{true};
+    // The ring has one producer, the capture thread, so a pause asks it to empty the ring
+    // rather than doing so from the main thread.
+    std::atomic<bool> clearPending{false};
 
     // The capture thread's own: the listener is its only user.
     ResamplerPtr resampler;
@@ -44,6 +47,9 @@ struct NDITextureSource::Sound {
     void hear(const NDISoundBlock& block) {
         if (!playing.load()) {
             return;
+        }
+        if (clearPending.exchange(false)) {
+            output->clear();  // a live stream resumes live, not where it paused
         }
         const AudioOutputFormat& device = output->format();
         if (static_cast<double>(output->queuedFrames()) > kMostQueuedSeconds * device.sampleRate) {
@@ -117,12 +123,12 @@ bool NDITextureSource::playsSound() const { return sound_->output != nullptr; }
 
 void NDITextureSource::setPlaying(bool playing) {
     playing_ = playing;
+    if (!playing) {
+        sound_->clearPending.store(true);
+    }
     sound_->playing.store(playing);
     if (sound_->output) {
         sound_->output->setPaused(!playing);
-        if (!playing) {
-            sound_->output->clear();  // a live stream resumes live, not where it paused
-        }
     }
 }
 
