@@ -98,6 +98,8 @@ bool RecordingSession::waitForFinish() {
     QEventLoop loop;
     QTimer limit;
     limit.setSingleShot(true);
+    // A coarse timer may fire 5 % early, cutting the writer's time short.
+    limit.setTimerType(Qt::PreciseTimer);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(&vm_, &ViewerViewModel::changed, &loop, [this, &loop](Field field) {
         if (field == Field::isRecording && !vm_.isRecording_) loop.quit();
