@@ -42,9 +42,10 @@ public:
     bool isSeekable() const override { return false; }
     void seek(double) override {}
 
-    // Offered whether or not the sender sends sound: one that starts later is recorded
-    // from then on, silence before.
-    SourceSound* sound() override { return this; }
+    // Offered whenever a playback device is open, whether or not the sender sends sound:
+    // one that starts later is recorded from then on, silence before. Without a device
+    // there is nothing to tap, and an empty track would only cost the movie.
+    SourceSound* sound() override { return playsSound() ? this : nullptr; }
     void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback) override;
     void removeRecordingTap() override;
     void setRecordingGainDB(float gainDB) override;

@@ -27,7 +27,7 @@ inline constexpr std::array<std::string_view, 3> kPictureExtensions{"png", "jpg"
 
 // In picker order.
 inline constexpr std::array kSourceDescriptors{
-    SourceDescriptor{SourceMode::ndi, "ndi", "NDI", {}, {}, false, false},
+    SourceDescriptor{SourceMode::ndi, "ndi", "NDI", {}, {}, false, true},
     SourceDescriptor{SourceMode::file, "file", "File", "Movies", kMovieExtensions, true, true},
     SourceDescriptor{SourceMode::image, "image", "Image", "PNG and JPEG images", kPictureExtensions, false, false},
 };
