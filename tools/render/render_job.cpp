@@ -145,6 +145,51 @@ private:
     std::deque<float> samples_;  // interleaved
 };
 
+// A live stream taken as it plays: frame i at start + i / fps on the wall clock, so movie
+// time follows the sender's time. Says when the sender falls silent and counts the
+// frames that repeat a picture already taken.
+class LiveFrames {
+public:
+    LiveFrames(std::shared_ptr<NDIReceiver> receiver, std::string name, int fps)
+        : receiver_(std::move(receiver)), name_(std::move(name)), fps_(fps), start_(Clock::now()), arrived_(start_) {}
+
+    void take(int64_t frame) {
+        std::this_thread::sleep_until(start_ + std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(static_cast<double>(frame) / fps_)));
+        const std::optional<VideoFrame> latest = receiver_->latestFrame();
+        const auto now = Clock::now();
+        ++taken_;
+        if (latest && latest->data != shown_) {
+            shown_ = latest->data;
+            arrived_ = now;
+            if (stallReported_) problem("NDI sender " + name_ + " is sending again");
+            stallReported_ = false;
+            return;
+        }
+        ++repeated_;
+        if (!stallReported_ && now - arrived_ >= kNDIStallReport) {
+            problem("NDI sender " + name_ + " sent no new frame for 2 seconds; its last picture repeats");
+            stallReported_ = true;
+        }
+    }
+
+    void summarize() const {
+        std::fprintf(stderr, "lumbrix-render: NDI sender %s: %lld frames taken, %lld repeated (no new frame from the sender)\n",
+                     name_.c_str(), static_cast<long long>(taken_), static_cast<long long>(repeated_));
+    }
+
+private:
+    std::shared_ptr<NDIReceiver> receiver_;
+    std::string name_;
+    int fps_;
+    Clock::time_point start_;
+    Clock::time_point arrived_;  // when the newest picture was first taken
+    std::shared_ptr<const uint8_t[]> shown_;  // held, so its address cannot come back for a newer frame
+    bool stallReported_ = false;
+    int64_t taken_ = 0;
+    int64_t repeated_ = 0;
+};
+
 // Frames done of the total, speed and time left: a bar on a terminal, plain lines in logs.
 class Progress {
 public:
@@ -435,36 +480,13 @@ int runRenderJob(const RenderOptions& options) {
             failed = true;
         }
     };
-    // A live stream is taken as it plays: frame i at start + i / fps on the wall clock,
-    // so movie time follows the sender's time.
-    const Clock::time_point liveStart = Clock::now();
-    std::shared_ptr<const uint8_t[]> liveShown;
-    Clock::time_point liveArrived = liveStart;
-    bool stallReported = false;
-    int64_t taken = 0, repeated = 0;
+    std::optional<LiveFrames> live;
+    if (ndi) live.emplace(ndi, options.source, options.fps);
     if (liveSound) liveSound->restart();
     Progress progress(options.frames);
     for (int64_t i = 0; i < options.frames && !failed && stopSignal() == 0; ++i) {
         const double time = options.startSeconds + static_cast<double>(i) / options.fps;
-        if (ndi) {
-            std::this_thread::sleep_until(liveStart + std::chrono::duration_cast<Clock::duration>(
-                                                          std::chrono::duration<double>(static_cast<double>(i) / options.fps)));
-            const std::optional<VideoFrame> frame = ndi->latestFrame();
-            const auto now = Clock::now();
-            ++taken;
-            if (frame && frame->data != liveShown) {
-                liveShown = frame->data;
-                liveArrived = now;
-                if (stallReported) problem("NDI sender " + options.source + " is sending again");
-                stallReported = false;
-            } else {
-                ++repeated;
-                if (!stallReported && now - liveArrived >= kNDIStallReport) {
-                    problem("NDI sender " + options.source + " sent no new frame for 2 seconds; its last picture repeats");
-                    stallReported = true;
-                }
-            }
-        }
+        if (live) live->take(i);
         if (video && !video->showAt(time)) {
             problem("cannot decode " + options.source + " at " + std::to_string(time) + " s");
             failed = true;
@@ -495,10 +517,7 @@ int runRenderJob(const RenderOptions& options) {
         progress.update(i + 1);
     }
     const int interruption = stopSignal();
-    if (ndi) {
-        std::fprintf(stderr, "lumbrix-render: NDI sender %s: %lld frames taken, %lld repeated (no new frame from the sender)\n",
-                     options.source.c_str(), static_cast<long long>(taken), static_cast<long long>(repeated));
-    }
+    if (live) live->summarize();
     if (writer) {
         glFinish();
         while (readback->inFlight() > 0 && !failed) {
