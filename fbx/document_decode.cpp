@@ -87,13 +87,11 @@ const uint8_t* skipSpace(const uint8_t* p, const uint8_t* end) {
 // `text` runs from the '*' to the '}' of "*N { a: v,v,... }"; the parser checked
 // the frame, so only the values can be wrong. `offset` is the '*''s file offset.
 template <class T>
-bool decodeText(const uint8_t* text, uint64_t size, uint64_t count, uint64_t offset, std::vector<T>& out,
-                std::string& error) {
+bool decodeText(const uint8_t* text, uint64_t size, uint64_t count, uint64_t offset, T* out, std::string& error) {
     const uint8_t* const end = text + size - 1;  // the '}'
     const auto at = [&](const uint8_t* p) { return offset + static_cast<uint64_t>(p - text); };
     const uint8_t* p = static_cast<const uint8_t*>(std::memchr(text, '{', size)) + 1;
     p = skipSpace(p, end);
-    out.resize(count);
     uint64_t found = 0;
     if (p != end) {
         if (*p != 'a') {
@@ -148,25 +146,34 @@ bool decodeText(const uint8_t* text, uint64_t size, uint64_t count, uint64_t off
 
 template <class T>
 bool Property::decodeAs(std::vector<T>& out, std::string& error) const {
+    out.clear();
+    try {
+        // A compressed array may claim up to 1032 times its stored size.
+        if (isArray()) out.resize(static_cast<size_t>(count_));
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        out.shrink_to_fit();
+        error = errorAt("Out of memory decoding the array", offset_);
+        return false;
+    }
+    if (decodeToAs(out.data(), error)) return true;
+    out.clear();
+    return false;
+}
+
+template <class T>
+bool Property::decodeToAs(T* out, std::string& error) const {
     try {
         return decodeInto(out, error);
     } catch (const std::bad_alloc&) {
-        // A compressed array may claim up to 1032 times its stored size.
-        out.clear();
-        out.shrink_to_fit();
         error = errorAt("Out of memory decoding the array", offset_);
         return false;
     }
 }
 
 template <class T>
-bool Property::decodeInto(std::vector<T>& out, std::string& error) const {
-    out.clear();
-    if (type_ == PropertyType::asciiArray) {
-        if (decodeText(data_, size_, count_, offset_, out, error)) return true;
-        out.clear();
-        return false;
-    }
+bool Property::decodeInto(T* out, std::string& error) const {
+    if (type_ == PropertyType::asciiArray) return decodeText(data_, size_, count_, offset_, out, error);
     const size_t size = elementSize(type_);
     if (size == 0) {
         error = errorAt("Not an array property", offset_);
@@ -174,7 +181,6 @@ bool Property::decodeInto(std::vector<T>& out, std::string& error) const {
     }
     const size_t count = static_cast<size_t>(count_);
     const size_t bytes = count * size;
-    out.resize(count);
     const uint8_t* source = data_;
     std::unique_ptr<uint8_t[]> inflated;
     if (encoding_ == 1) {
@@ -184,7 +190,7 @@ bool Property::decodeInto(std::vector<T>& out, std::string& error) const {
         uint8_t* destination = &empty;  // libdeflate wants a buffer even for nothing
         if (bytes != 0) {
             if (storedAs<T>(type_)) {
-                destination = reinterpret_cast<uint8_t*>(out.data());
+                destination = reinterpret_cast<uint8_t*>(out);
             } else {
                 inflated.reset(new uint8_t[bytes]);
                 destination = inflated.get();
@@ -193,29 +199,50 @@ bool Property::decodeInto(std::vector<T>& out, std::string& error) const {
         // Without an actual-size pointer libdeflate insists on exactly `bytes`.
         if (libdeflate_zlib_decompress(decompressor, data_, size_, destination, bytes, nullptr) !=
             LIBDEFLATE_SUCCESS) {
-            out.clear();
             error = errorAt("Corrupt compressed array", offset_);
             return false;
         }
         source = destination;
     }
     if (storedAs<T>(type_)) {
-        if (source != reinterpret_cast<const uint8_t*>(out.data()) && bytes != 0) {
-            std::memcpy(out.data(), source, bytes);
-        }
+        if (source != reinterpret_cast<const uint8_t*>(out) && bytes != 0) std::memcpy(out, source, bytes);
         return true;
     }
-    if (!convertFrom(type_, source, count, out.data())) {
-        out.clear();
+    if (!convertFrom(type_, source, count, out)) {
         error = errorAt("Array value out of range", offset_);
         return false;
     }
     return true;
 }
 
+template <class T>
+bool Property::checkDecodeAs(PodArray<uint8_t>& scratch, std::string& error) const {
+    // Stored bytes that are already T's cannot fail to decode.
+    if (type_ != PropertyType::asciiArray && encoding_ == 0 && storedAs<T>(type_)) return true;
+    try {
+        const size_t bytes = static_cast<size_t>(count_) * sizeof(T);
+        if (scratch.size() < bytes) scratch.reset(bytes);
+        return decodeInto(reinterpret_cast<T*>(scratch.data()), error);
+    } catch (const std::bad_alloc&) {
+        error = errorAt("Out of memory decoding the array", offset_);
+        return false;
+    }
+}
+
+bool Property::checkDecodeAsDouble(PodArray<uint8_t>& scratch, std::string& error) const {
+    return checkDecodeAs<double>(scratch, error);
+}
+bool Property::checkDecodeAsInt32(PodArray<uint8_t>& scratch, std::string& error) const {
+    return checkDecodeAs<int32_t>(scratch, error);
+}
+
 bool Property::decode(std::vector<double>& out, std::string& error) const { return decodeAs(out, error); }
 bool Property::decode(std::vector<float>& out, std::string& error) const { return decodeAs(out, error); }
 bool Property::decode(std::vector<int32_t>& out, std::string& error) const { return decodeAs(out, error); }
 bool Property::decode(std::vector<int64_t>& out, std::string& error) const { return decodeAs(out, error); }
+bool Property::decodeTo(double* out, std::string& error) const { return decodeToAs(out, error); }
+bool Property::decodeTo(float* out, std::string& error) const { return decodeToAs(out, error); }
+bool Property::decodeTo(int32_t* out, std::string& error) const { return decodeToAs(out, error); }
+bool Property::decodeTo(int64_t* out, std::string& error) const { return decodeToAs(out, error); }
 
 }  // namespace lumbrix::fbx

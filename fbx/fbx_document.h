@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fbx/page_memory.h"
+
 namespace lumbrix::fbx {
 
 enum class PropertyType : char {
@@ -59,6 +61,17 @@ public:
     bool decode(std::vector<float>& out, std::string& error) const;
     bool decode(std::vector<int32_t>& out, std::string& error) const;
     bool decode(std::vector<int64_t>& out, std::string& error) const;
+    // The same into memory the caller owns, with room for arrayCount() elements
+    // (which need no initialising); on failure its contents are unspecified.
+    bool decodeTo(double* out, std::string& error) const;
+    bool decodeTo(float* out, std::string& error) const;
+    bool decodeTo(int32_t* out, std::string& error) const;
+    bool decodeTo(int64_t* out, std::string& error) const;
+    // Whether decode into doubles (or 32-bit ints) would succeed, with its error
+    // when not, keeping nothing: what needs decoding goes to `scratch`, which
+    // grows as needed and may be reused.
+    bool checkDecodeAsDouble(PodArray<uint8_t>& scratch, std::string& error) const;
+    bool checkDecodeAsInt32(PodArray<uint8_t>& scratch, std::string& error) const;
 
     // Offset of this property's first byte in the buffer (for error texts).
     uint64_t offset() const { return offset_; }
@@ -68,7 +81,11 @@ private:
     template <class T>
     bool decodeAs(std::vector<T>& out, std::string& error) const;
     template <class T>
-    bool decodeInto(std::vector<T>& out, std::string& error) const;
+    bool decodeToAs(T* out, std::string& error) const;
+    template <class T>
+    bool decodeInto(T* out, std::string& error) const;
+    template <class T>
+    bool checkDecodeAs(PodArray<uint8_t>& scratch, std::string& error) const;
 
     // 32 bytes: text files hold a property per dozen bytes, so this table is
     // the reader's largest. Binary counts and sizes are 32-bit in the file; the

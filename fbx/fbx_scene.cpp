@@ -72,4 +72,21 @@ std::unique_ptr<Scene> Scene::load(const uint8_t* data, uint64_t size, uint64_t 
     }
 }
 
+bool Scene::countMeshes(const uint8_t* data, uint64_t size, uint64_t flags, int& meshes, std::string& error) {
+    (void)flags;  // as in load()
+    meshes = 0;
+    try {
+        std::string message;
+        std::unique_ptr<Document> document = Document::parse(data, size, message);
+        if (document && SceneBuilder(*document).countMeshes(meshes, message)) return true;
+        meshes = 0;
+        error = message.empty() ? "Failed to read the FBX scene" : message;
+        return false;
+    } catch (const std::bad_alloc&) {
+        meshes = 0;
+        error = "Not enough memory to read the FBX file";
+        return false;
+    }
+}
+
 }  // namespace lumbrix::fbx

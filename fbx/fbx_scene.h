@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fbx/page_memory.h"
+
 namespace lumbrix::fbx {
 
 // Load flags: the bit values are part of the interface (Varnel passes 4676).
@@ -69,10 +71,11 @@ public:
 
 private:
     friend class SceneBuilder;
-    std::vector<Vec3> positionValues_;
-    std::vector<int> positionIndices_;
-    std::vector<Vec2> uvValues_;
-    std::vector<int> uvIndices_;  // per corner; empty when the values are per corner already
+    // Filled once by the reader, never value-initialised first.
+    PodArray<Vec3> positionValues_;
+    PodArray<int> positionIndices_;
+    PodArray<Vec2> uvValues_;
+    PodArray<int> uvIndices_;  // per corner; empty when the values are per corner already
     int uvCount_ = 0;
     std::vector<Partition> partitions_;
 };
@@ -143,6 +146,11 @@ public:
     // Loads a scene from `size` bytes at `data`. On failure returns nullptr and
     // sets `error` to a one-line text (never empty).
     static std::unique_ptr<Scene> load(const uint8_t* data, uint64_t size, uint64_t flags, std::string& error);
+
+    // The meshCount() of the scene load() would give, or false with the error it
+    // would give, without building the meshes: their arrays are decoded only to
+    // see that they can be, into scratch memory. What a check of a file needs.
+    static bool countMeshes(const uint8_t* data, uint64_t size, uint64_t flags, int& meshes, std::string& error);
 
     // Models of class "Mesh" with a geometry, in file order.
     int meshCount() const { return static_cast<int>(meshes_.size()); }

@@ -21,6 +21,26 @@ std::unique_ptr<Scene> SceneBuilder::build(std::string& error) {
     return scene;
 }
 
+bool SceneBuilder::countMeshes(int& meshes, std::string& error) {
+    meshes = 0;
+    Scene scene;
+    const Node& root = document_.root();
+    if (const Node* objects = root.child("Objects")) collectObjects(*objects);
+    if (const Node* connections = root.child("Connections")) readConnections(*connections);
+    createModelObjects(scene);
+    // Transforms and cameras change no count and cannot fail: only the geometry is looked at.
+    for (ModelRecord& model : models_) {
+        if (!model.mesh) continue;
+        GeometryRecord& geometry = geometries_[static_cast<size_t>(model.geometry)];
+        if (!geometry.decoded) {
+            if (!checkGeometry(*geometry.node, error)) return false;
+            geometry.decoded = true;
+        }
+        ++meshes;
+    }
+    return true;
+}
+
 const SceneBuilder::Ref* SceneBuilder::find(uint64_t id) const {
     auto it = ids_.find(id);
     return it == ids_.end() ? nullptr : &it->second;
@@ -175,14 +195,14 @@ bool SceneBuilder::buildMeshes(Scene& scene, std::string& error) {
         }
         DecodedGeometry& source = geometry.data;
         GeometryData& target = model.mesh->geometry_;
-        target.partitions_ =
-            partitionByMaterial(source.polygons, source.materialMapping, source.materials, model.materialCount);
-        target.uvCount_ = source.hasUvs ? static_cast<int>(source.vertexIndices.size()) : 0;
         // The last model instancing a geometry takes its arrays; the others copy.
         const bool last = --geometry.users == 0;
+        target.partitions_ = partitionByMaterial(last ? std::move(source.polygons) : source.polygons,
+                                                 source.materialMapping, source.materials, model.materialCount);
+        target.uvCount_ = source.hasUvs ? static_cast<int>(source.vertexIndices.size()) : 0;
         auto take = [last](auto& from, auto& to) {
             if (last) to = std::move(from);
-            else to = from;
+            else to = from.clone();
         };
         take(source.positions, target.positionValues_);
         take(source.vertexIndices, target.positionIndices_);

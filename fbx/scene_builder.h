@@ -19,6 +19,9 @@ public:
     explicit SceneBuilder(const Document& document) : document_(document) {}
     // nullptr with `error` set when geometry arrays are corrupt.
     std::unique_ptr<Scene> build(std::string& error);
+    // The mesh count build() would give, or false with its error, without building
+    // anything: the geometry arrays are only decoded to see that they can be.
+    bool countMeshes(int& meshes, std::string& error);
 
 private:
     enum class Role : uint8_t { model, geometry, cameraAttribute, material };
@@ -42,7 +45,7 @@ private:
     struct GeometryRecord {
         const Node* node = nullptr;
         int users = 0;
-        bool decoded = false;
+        bool decoded = false;  // or, when counting, checked
         DecodedGeometry data;
     };
     struct AttributeRecord {

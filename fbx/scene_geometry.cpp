@@ -1,6 +1,8 @@
 #include "fbx/scene_geometry.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace lumbrix::fbx {
 
@@ -18,14 +20,20 @@ LayerReference layerReferenceFromText(std::string_view text) {
     return LayerReference::unsupported;
 }
 
-void splitPolygons(std::vector<int>& polygonVertexIndex, std::vector<Polygon>& polygons) {
+void splitPolygons(std::span<int> polygonVertexIndex, std::vector<Polygon>& polygons) {
     polygons.clear();
-    int start = 0;
     const int count = static_cast<int>(polygonVertexIndex.size());
+    int* const values = polygonVertexIndex.data();
+    // Every polygon but an unfinished last one ends with a marker: count them for
+    // one exact reservation.
+    size_t markers = 0;
+    for (int corner = 0; corner < count; ++corner) markers += values[corner] < 0;
+    polygons.reserve(markers + 1);
+    int start = 0;
     for (int corner = 0; corner < count; ++corner) {
-        int& value = polygonVertexIndex[static_cast<size_t>(corner)];
+        const int value = values[corner];
         if (value < 0) {
-            value = ~value;  // -(i+1) -> i without overflowing on INT_MIN
+            values[corner] = ~value;  // -(i+1) -> i without overflowing on INT_MIN
             polygons.push_back({start, corner + 1 - start});
             start = corner + 1;
         }
@@ -33,9 +41,9 @@ void splitPolygons(std::vector<int>& polygonVertexIndex, std::vector<Polygon>& p
     if (start < count) polygons.push_back({start, count - start});
 }
 
-bool mapLayerToCorners(LayerMapping mapping, LayerReference reference, const std::vector<int>& layerIndex,
-                       size_t valueCount, const std::vector<int>& vertexIndices,
-                       const std::vector<Polygon>& polygons, std::vector<int>& cornerIndices) {
+bool mapLayerToCorners(LayerMapping mapping, LayerReference reference, std::span<const int> layerIndex,
+                       size_t valueCount, std::span<const int> vertexIndices, std::span<const Polygon> polygons,
+                       PodArray<int>& cornerIndices) {
     cornerIndices.clear();
     if (mapping == LayerMapping::unsupported || reference == LayerReference::unsupported) return false;
     // An index mode without its index array reads the values directly.
@@ -49,15 +57,24 @@ bool mapLayerToCorners(LayerMapping mapping, LayerReference reference, const std
     switch (mapping) {
     case LayerMapping::byPolygonVertex:
         if (!indexed && valueCount >= corners) return true;
-        cornerIndices.resize(corners);
-        for (size_t c = 0; c < corners; ++c) cornerIndices[c] = lookUp(static_cast<int64_t>(c));
+        cornerIndices.reset(corners);
+        if (indexed) {
+            // The index array's own entries, then -1 for corners it does not reach.
+            const size_t copied = std::min(corners, layerIndex.size());
+            if (copied != 0) std::memcpy(cornerIndices.data(), layerIndex.data(), copied * sizeof(int));
+            for (size_t c = copied; c < corners; ++c) cornerIndices[c] = -1;
+        } else {
+            for (size_t c = 0; c < corners; ++c) cornerIndices[c] = lookUp(static_cast<int64_t>(c));
+        }
         return true;
     case LayerMapping::byControlPoint:
-        cornerIndices.resize(corners);
+        cornerIndices.reset(corners);
         for (size_t c = 0; c < corners; ++c) cornerIndices[c] = lookUp(vertexIndices[c]);
         return true;
     case LayerMapping::byPolygon:
-        cornerIndices.resize(corners);
+        // Polygons cover the corners in order, but a final run of corners may have none.
+        cornerIndices.reset(corners);
+        for (size_t c = 0; c < corners; ++c) cornerIndices[c] = 0;
         for (size_t p = 0; p < polygons.size(); ++p) {
             const Polygon& polygon = polygons[p];
             int value = lookUp(static_cast<int64_t>(p));
@@ -65,15 +82,27 @@ bool mapLayerToCorners(LayerMapping mapping, LayerReference reference, const std
                 cornerIndices[static_cast<size_t>(polygon.fromVertex + c)] = value;
         }
         return true;
-    case LayerMapping::allSame:
-        cornerIndices.assign(corners, lookUp(0));
+    case LayerMapping::allSame: {
+        cornerIndices.reset(corners);
+        const int value = lookUp(0);
+        for (size_t c = 0; c < corners; ++c) cornerIndices[c] = value;
         return true;
+    }
     case LayerMapping::unsupported: break;
     }
     return false;
 }
 
-std::vector<Partition> partitionByMaterial(const std::vector<Polygon>& polygons, LayerMapping mapping,
+bool mapLayerToCorners(LayerMapping mapping, LayerReference reference, std::span<const int> layerIndex,
+                       size_t valueCount, std::span<const int> vertexIndices, std::span<const Polygon> polygons,
+                       std::vector<int>& cornerIndices) {
+    PodArray<int> mapped;
+    const bool ok = mapLayerToCorners(mapping, reference, layerIndex, valueCount, vertexIndices, polygons, mapped);
+    cornerIndices.assign(mapped.begin(), mapped.end());
+    return ok;
+}
+
+std::vector<Partition> partitionByMaterial(std::vector<Polygon> polygons, LayerMapping mapping,
                                            const std::vector<int>& materials, int slotCount) {
     std::vector<Partition> partitions;
     if (polygons.empty()) return partitions;
@@ -86,7 +115,7 @@ std::vector<Partition> partitionByMaterial(const std::vector<Polygon>& polygons,
         return material >= 0 && material < slots ? material : 0;
     };
     if (slots == 1) {
-        partitions[0].polygons = polygons;
+        partitions[0].polygons = std::move(polygons);
         return partitions;
     }
     std::vector<size_t> sizes(partitions.size(), 0);
