@@ -2,27 +2,42 @@
 // Result records of the FBX importer: shared reference objects with plain accessors.
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fbx/page_memory.h"
+
 namespace lumbrix {
 
 // Merged triangle mesh: vertexCount records of FBXVertexPU and indexCount uint32 indices.
+// The bytes are held in arrays the importer fills without zeroing them first; they
+// offer data(), size() and empty() as a vector of bytes would.
 class FBXImportedMesh {
 public:
-    const std::vector<uint8_t>& vertexData() const { return vertexData_; }
-    void setVertexData(std::vector<uint8_t> bytes) { vertexData_ = std::move(bytes); }
-    const std::vector<uint8_t>& indexData() const { return indexData_; }
-    void setIndexData(std::vector<uint8_t> bytes) { indexData_ = std::move(bytes); }
+    using Bytes = PodArray<uint8_t>;
+
+    const Bytes& vertexData() const { return vertexData_; }
+    void setVertexData(Bytes bytes) { vertexData_ = std::move(bytes); }
+    void setVertexData(const std::vector<uint8_t>& bytes) { vertexData_ = copyOf(bytes); }
+    const Bytes& indexData() const { return indexData_; }
+    void setIndexData(Bytes bytes) { indexData_ = std::move(bytes); }
+    void setIndexData(const std::vector<uint8_t>& bytes) { indexData_ = copyOf(bytes); }
     int64_t vertexCount() const { return vertexCount_; }
     void setVertexCount(int64_t count) { vertexCount_ = count; }
     int64_t indexCount() const { return indexCount_; }
     void setIndexCount(int64_t count) { indexCount_ = count; }
 
 private:
-    std::vector<uint8_t> vertexData_;
-    std::vector<uint8_t> indexData_;
+    static Bytes copyOf(const std::vector<uint8_t>& bytes) {
+        Bytes copy(bytes.size());
+        if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
+        return copy;
+    }
+
+    Bytes vertexData_;
+    Bytes indexData_;
     int64_t vertexCount_ = 0;
     int64_t indexCount_ = 0;
 };

@@ -1,8 +1,12 @@
 #include "model/fbx_scene_importer.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <thread>
+#include <vector>
 
 #include "fbx/fbx_document.h"
 #include "fbx/fbx_scene.h"
@@ -115,8 +119,10 @@ std::string ngonMessage(const fbx::Mesh* mesh) {
 }
 
 struct MergedGeometry {
-    std::vector<uint8_t> vertexBytes;  // sized to the upper bound up front, trimmed at the end
-    std::vector<uint32_t> indices;
+    // Sized to the upper bound up front and never zero-filled: every record up to
+    // vertexCount is written once, in file order.
+    PodArray<uint8_t> vertexBytes;
+    PodArray<uint8_t> indexBytes;  // vertex i's index is i
     size_t vertexCount = 0;
     int meshesWithData = 0;
     std::string warning;
@@ -126,20 +132,26 @@ struct MergedGeometry {
         warning += text;
     }
 
-    // Room for every triangle the meshes can yield, so the per-corner loop never reallocates.
+    // Room for every triangle the meshes can yield.
     void reserveFor(uint64_t triangles) {
-        vertexBytes.resize(static_cast<size_t>(triangles * 3 * sizeof(Vertex)));
-        indices.reserve(static_cast<size_t>(triangles * 3));
+        vertexBytes.reset(static_cast<size_t>(triangles * 3 * sizeof(Vertex)));
+        indexBytes.reset(static_cast<size_t>(triangles * 3 * sizeof(uint32_t)));
     }
 
-    void appendVertex(const Vertex& vertex) {
-        std::memcpy(vertexBytes.data() + vertexCount * sizeof(Vertex), &vertex, sizeof(Vertex));
-        indices.push_back(static_cast<uint32_t>(vertexCount));
-        ++vertexCount;
-    }
+    Vertex* vertices() { return reinterpret_cast<Vertex*>(vertexBytes.data()); }
+    uint32_t* indices() { return reinterpret_cast<uint32_t*>(indexBytes.data()); }
 
-    void trim() { vertexBytes.resize(vertexCount * sizeof(Vertex)); }
+    void trim() {
+        vertexBytes.shrink(vertexCount * sizeof(Vertex));
+        indexBytes.shrink(vertexCount * sizeof(uint32_t));
+    }
 };
+
+// Whether fbx::triangulate fans `polygon` into the buffer of `bufferEntries` corners:
+// three corners or more, all its triangles fitting.
+bool fitsTriangulation(const fbx::Polygon& polygon, uint32_t bufferEntries) {
+    return polygon.vertexCount >= 3 && uint64_t(polygon.vertexCount - 2) * 3 <= bufferEntries;
+}
 
 // Triangles the fan of every polygon that fits the triangulation buffer yields.
 uint64_t triangleBound(const fbx::Mesh& mesh, uint32_t bufferEntries) {
@@ -147,9 +159,7 @@ uint64_t triangleBound(const fbx::Mesh& mesh, uint32_t bufferEntries) {
     const fbx::GeometryData& data = mesh.geometryData();
     for (int p = 0; p < data.partitionCount(); ++p) {
         for (const fbx::Polygon& polygon : data.partition(p).polygons) {
-            if (polygon.vertexCount >= 3 && uint64_t(polygon.vertexCount - 2) * 3 <= bufferEntries) {
-                triangles += uint64_t(polygon.vertexCount - 2);
-            }
+            if (fitsTriangulation(polygon, bufferEntries)) triangles += uint64_t(polygon.vertexCount - 2);
         }
     }
     return triangles;
@@ -164,55 +174,188 @@ int valueIndex(const fbx::Attributes<T>& attribute, int corner) {
     return (index >= 0 && index < attribute.valueCount) ? index : -1;
 }
 
-void appendMesh(const fbx::Mesh& mesh, int meshIndex, MergedGeometry& merged) {
-    const fbx::GeometryData& data = mesh.geometryData();
-    if (!data.hasVertices()) return;
-    ++merged.meshesWithData;
-    const Float4x4 transform = multiply(toFloat(mesh.globalTransform()), toFloat(mesh.geometricMatrix()));
-    const fbx::Attributes<fbx::Vec3> positions = data.positions();
-    const fbx::Attributes<fbx::Vec2> uvs = data.uvs(0);
-    if (positions.count == 0) return;
-    if (data.partitionCount() == 0) {
-        merged.addWarning("Mesh " + std::to_string(meshIndex) + ": no partitions");
-        return;
-    }
-    const bool hasUVs = uvs.count >= 1 && uvs.values != nullptr;
-    int corners[kTriangulationEntries];
-    for (int p = 0; p < data.partitionCount(); ++p) {
-        for (const fbx::Polygon& polygon : data.partition(p).polygons) {
-            if (polygon.vertexCount < 3) continue;
-            const uint32_t written = fbx::triangulate(data, polygon, corners, kTriangulationEntries);
-            if (written < 3 || written % 3 != 0) continue;
-            for (uint32_t t = 0; t < written; t += 3) {
-                // A triangle whose corners lead outside the positions is dropped whole.
+// One mesh's inputs to the vertex writer.
+struct MeshSource {
+    const fbx::GeometryData* data = nullptr;
+    Float4x4 transform{};
+    fbx::Attributes<fbx::Vec3> positions;
+    fbx::Attributes<fbx::Vec2> uvs;
+    bool hasUVs = false;
+};
+
+// Polygons [begin, end) of the mesh, counted through its partitions in order.
+struct PolygonRange {
+    size_t begin = 0;
+    size_t end = 0;
+};
+
+// Writes the vertices of the triangles of `range` at `out`, in file order, and returns
+// how many it wrote; at most 3 x the range's triangle bound. Each polygon is fanned
+// exactly as fbx::triangulate fans it into a buffer of kTriangulationEntries corners;
+// a triangle whose corners lead outside the positions is dropped whole.
+size_t writeTriangles(const MeshSource& mesh, PolygonRange range, Vertex* out) {
+    const fbx::GeometryData& data = *mesh.data;
+    const int corners = mesh.positions.count;
+    Vertex* const first = out;
+    size_t skipped = 0;  // polygons of earlier partitions
+    for (int p = 0; p < data.partitionCount() && skipped < range.end; ++p) {
+        const std::vector<fbx::Polygon>& polygons = data.partition(p).polygons;
+        const size_t from = range.begin > skipped ? range.begin - skipped : 0;
+        const size_t to = std::min(polygons.size(), range.end - skipped);
+        skipped += polygons.size();
+        for (size_t i = from; i < to; ++i) {
+            const fbx::Polygon& polygon = polygons[i];
+            if (!fitsTriangulation(polygon, kTriangulationEntries)) continue;
+            // fbx::triangulate writes nothing for polygons outside the corners.
+            const int64_t start = polygon.fromVertex;
+            if (start < 0 || start + polygon.vertexCount > corners) continue;
+            for (int t = 1; t + 1 < polygon.vertexCount; ++t) {
+                const int triangle[3] = {static_cast<int>(start), static_cast<int>(start + t),
+                                         static_cast<int>(start + t + 1)};
                 int positionIndex[3];
                 bool valid = true;
                 for (int k = 0; k < 3 && valid; ++k) {
-                    positionIndex[k] = valueIndex(positions, corners[t + k]);
+                    positionIndex[k] = valueIndex(mesh.positions, triangle[k]);
                     valid = positionIndex[k] >= 0;
                 }
                 if (!valid) continue;
                 for (int k = 0; k < 3; ++k) {
                     Vertex vertex;
-                    vertex.position = transformPoint(transform, positions.values[positionIndex[k]]);
-                    const int uvIndex = hasUVs ? valueIndex(uvs, corners[t + k]) : -1;
+                    vertex.position = transformPoint(mesh.transform, mesh.positions.values[positionIndex[k]]);
+                    const int uvIndex = mesh.hasUVs ? valueIndex(mesh.uvs, triangle[k]) : -1;
                     if (uvIndex >= 0) {
-                        const fbx::Vec2& uv = uvs.values[uvIndex];
+                        const fbx::Vec2& uv = mesh.uvs.values[uvIndex];
                         vertex.uv = {static_cast<float>(uv.x), 1.0f - static_cast<float>(uv.y)};
                     }
-                    merged.appendVertex(vertex);
+                    std::memcpy(static_cast<void*>(out), &vertex, sizeof vertex);
+                    ++out;
                 }
             }
         }
     }
+    return static_cast<size_t>(out - first);
 }
 
-void logImport(const MergedGeometry& merged) {
-    const size_t triangles = merged.indices.size() / 3;
+// Below this many vertices one thread writes them all.
+constexpr uint64_t kParallelVertices = uint64_t(1) << 16;
+
+// Runs work(0) .. work(count - 1), the first here and the others on threads of their own.
+template <class Work>
+void runEach(size_t count, Work&& work) {
+    std::vector<std::thread> threads;
+    std::vector<std::exception_ptr> failures(count);
+    for (size_t i = 1; i < count; ++i) {
+        threads.emplace_back([&work, &failures, i] {
+            try {
+                work(i);
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+        });
+    }
+    try {
+        work(0);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+}
+
+size_t writerCount(uint64_t vertexBound) {
+    if (vertexBound < kParallelVertices) return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp<size_t>(cores, 1, 4);
+}
+
+void appendMesh(const fbx::Mesh& mesh, int meshIndex, MergedGeometry& merged) {
+    const fbx::GeometryData& data = mesh.geometryData();
+    if (!data.hasVertices()) return;
+    ++merged.meshesWithData;
+    MeshSource source;
+    source.data = &data;
+    source.transform = multiply(toFloat(mesh.globalTransform()), toFloat(mesh.geometricMatrix()));
+    source.positions = data.positions();
+    source.uvs = data.uvs(0);
+    if (source.positions.count == 0) return;
+    if (data.partitionCount() == 0) {
+        merged.addWarning("Mesh " + std::to_string(meshIndex) + ": no partitions");
+        return;
+    }
+    source.hasUVs = source.uvs.count >= 1 && source.uvs.values != nullptr;
+
+    // Polygons split into runs of about equal triangle bounds, one writer each; each run
+    // writes at the start its bound gives it, and a run that dropped triangles leaves a
+    // gap that is closed afterwards.
+    std::vector<size_t> bounds;  // vertex bound of each polygon run
+    std::vector<PolygonRange> ranges;
+    {
+        const auto vertexBound = [](const fbx::Polygon& polygon) -> uint64_t {
+            return fitsTriangulation(polygon, kTriangulationEntries) ? 3 * uint64_t(polygon.vertexCount - 2) : 0;
+        };
+        uint64_t total = 0;
+        for (int p = 0; p < data.partitionCount(); ++p) {
+            for (const fbx::Polygon& polygon : data.partition(p).polygons) total += vertexBound(polygon);
+        }
+        const size_t writers = writerCount(total);
+        uint64_t sum = 0, closed = 0;
+        size_t index = 0;
+        PolygonRange range;
+        for (int p = 0; p < data.partitionCount(); ++p) {
+            for (const fbx::Polygon& polygon : data.partition(p).polygons) {
+                sum += vertexBound(polygon);
+                ++index;
+                // A run ends once the runs so far hold their share.
+                if (ranges.size() + 1 < writers && sum * writers >= total * (ranges.size() + 1)) {
+                    range.end = index;
+                    ranges.push_back(range);
+                    bounds.push_back(static_cast<size_t>(sum - closed));
+                    closed = sum;
+                    range.begin = index;
+                }
+            }
+        }
+        range.end = index;
+        ranges.push_back(range);
+        bounds.push_back(static_cast<size_t>(sum - closed));
+    }
+    std::vector<size_t> starts(ranges.size());
+    std::vector<size_t> written(ranges.size(), 0);
+    size_t offset = merged.vertexCount;
+    for (size_t r = 0; r < ranges.size(); ++r) {
+        starts[r] = offset;
+        offset += bounds[r];
+    }
+    Vertex* const vertices = merged.vertices();
+    uint32_t* const indices = merged.indices();
+    runEach(ranges.size(), [&](size_t r) {
+        written[r] = writeTriangles(source, ranges[r], vertices + starts[r]);
+        for (size_t i = 0; i < written[r]; ++i) indices[starts[r] + i] = static_cast<uint32_t>(starts[r] + i);
+    });
+    // Close the gaps of runs that dropped triangles; their indices then move too.
+    size_t end = merged.vertexCount;
+    bool moved = false;
+    for (size_t r = 0; r < ranges.size(); ++r) {
+        if (starts[r] != end) {
+            std::memmove(static_cast<void*>(vertices + end), vertices + starts[r], written[r] * sizeof(Vertex));
+            moved = true;
+        }
+        end += written[r];
+    }
+    if (moved) {
+        for (size_t i = merged.vertexCount; i < end; ++i) indices[i] = static_cast<uint32_t>(i);
+    }
+    merged.vertexCount = end;
+}
+
+void logImport(MergedGeometry& merged) {
+    const size_t triangles = merged.vertexCount / 3;
     SystemLog::info("=== FBX Import Debug ===");
     SystemLog::info("sizeof(FBXVertexPU) = %zu bytes", sizeof(FBXVertexPU));
     SystemLog::info("Total vertices: %zu", merged.vertexCount);
-    SystemLog::info("Total indices: %zu", merged.indices.size());
+    SystemLog::info("Total indices: %zu", merged.vertexCount);
     SystemLog::info("Total triangles: %zu", triangles);
     // The dumps can run to millions of lines: only with debug logging on.
     if (SystemLog::debugEnabled()) {
@@ -224,9 +367,9 @@ void logImport(const MergedGeometry& merged) {
                              v.position[2], v.uv[0], v.uv[1]);
         }
         SystemLog::debug("\n=== All Triangles (indices) ===");
+        const uint32_t* indices = merged.indices();
         for (size_t t = 0; t < triangles; ++t) {
-            SystemLog::debug("Triangle[%zu]: (%u, %u, %u)", t, merged.indices[3 * t], merged.indices[3 * t + 1],
-                             merged.indices[3 * t + 2]);
+            SystemLog::debug("Triangle[%zu]: (%u, %u, %u)", t, indices[3 * t], indices[3 * t + 1], indices[3 * t + 2]);
         }
     }
     SystemLog::info("=== End Debug ===");
@@ -307,15 +450,13 @@ Expected<std::shared_ptr<FBXImportedScene>, Error> importScene(const fbx::Scene&
     } else {
         auto mesh = std::make_shared<FBXImportedMesh>();
         mesh->setVertexCount(static_cast<int64_t>(merged.vertexCount));
-        mesh->setIndexCount(static_cast<int64_t>(merged.indices.size()));
-        std::vector<uint8_t> indexBytes(merged.indices.size() * sizeof(uint32_t));
-        std::memcpy(indexBytes.data(), merged.indices.data(), indexBytes.size());
+        mesh->setIndexCount(static_cast<int64_t>(merged.vertexCount));
         mesh->setVertexData(std::move(merged.vertexBytes));
-        mesh->setIndexData(std::move(indexBytes));
+        mesh->setIndexData(std::move(merged.indexBytes));
         result->setMesh(std::move(mesh));
         result->setStatusText("FBX loaded: " + std::to_string(merged.meshesWithData) + " mesh(es), " +
                               std::to_string(merged.vertexCount) + " vertices, " +
-                              std::to_string(merged.indices.size() / 3) + " triangles");
+                              std::to_string(merged.vertexCount / 3) + " triangles");
     }
     if (!merged.warning.empty()) result->setWarningText(merged.warning);
     return result;

@@ -70,7 +70,9 @@ TEST_F(FBXImportFilesTest, PathsThatAreNoFileToReadAreRefusedAtOnceWithTheReason
 
         const auto checked = FBXSceneImporter::checkFile(c.path);
         EXPECT_EQ(checked.has_value(), c.checkedWithoutOpening) << c.path;
-        if (checked) EXPECT_EQ(*checked, expected);
+        if (checked) {
+            EXPECT_EQ(*checked, expected);
+        }
     }
 }
 

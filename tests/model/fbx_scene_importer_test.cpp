@@ -318,5 +318,98 @@ TEST_F(FBXCorpusTest, AnOldVersionIsRefusedAndABigGridLoads) {
     EXPECT_EQ(grid.value()->mesh()->indexCount(), 3 * 500000);
 }
 
+// A mesh big enough for the importer's writers to share it, with polygons and triangles
+// the import drops here and there: the output is one run of records in file order, as
+// one writer makes it, indices 0..n-1.
+TEST(FBXImportWriters, ManyPolygonsWithDroppedTrianglesComeOutInFileOrder) {
+    const int side = 260;
+    std::vector<double> positions;
+    for (int j = 0; j <= side; ++j) {
+        for (int i = 0; i <= side; ++i) positions.insert(positions.end(), {i * 0.5, j * 0.25, (i * j) % 13 * 0.125});
+    }
+    const int valueCount = static_cast<int>(positions.size() / 3);
+    std::vector<std::vector<int>> polygons;
+    uint32_t state = 7;
+    for (int j = 0; j < side; ++j) {
+        for (int i = 0; i < side; ++i) {
+            const int a = j * (side + 1) + i;
+            std::vector<int> corners{a, a + 1, a + side + 2, a + side + 1};
+            state = state * 1103515245u + 12345u;
+            const uint32_t pick = (state >> 16) % 100;
+            if (pick == 0) corners[2] = valueCount + 5;  // one triangle of the fan leaves the positions
+            if (pick == 1) corners = {a, a + 1};          // too few corners
+            if (pick == 2) corners.pop_back();            // a triangle
+            polygons.push_back(corners);
+        }
+    }
+    std::string vertices, polygonIndex, uv, uvIndex;
+    for (size_t k = 0; k < positions.size(); ++k) vertices += (k ? "," : "") + std::to_string(positions[k]);
+    int corners = 0;
+    for (const auto& polygon : polygons) {
+        for (size_t k = 0; k < polygon.size(); ++k) {
+            const int value = k + 1 == polygon.size() ? ~polygon[k] : polygon[k];
+            polygonIndex += (corners ? "," : "") + std::to_string(value);
+            // Every seventh corner's UV index is out of range.
+            uvIndex += (corners ? "," : "") + std::to_string(corners % 7 == 3 ? 99999999 : corners % 50);
+            ++corners;
+        }
+    }
+    for (int k = 0; k < 50; ++k) uv += (k ? "," : "") + std::to_string(k * 0.02) + "," + std::to_string(1 - k * 0.01);
+    const std::string uvLayer =
+        "\t\tLayerElementUV: 0 {\n\t\t\tMappingInformationType: \"ByPolygonVertex\"\n"
+        "\t\t\tReferenceInformationType: \"IndexToDirect\"\n\t\t\tUV: *100 {\n\t\t\t\ta: " + uv +
+        "\n\t\t\t}\n\t\t\tUVIndex: *" + std::to_string(corners) + " {\n\t\t\t\ta: " + uvIndex +
+        "\n\t\t\t}\n\t\t}\n";
+    const std::string text =
+        asciiFBX(meshModel(10, "Grid") + geometry(20, vertices, static_cast<int>(positions.size()), polygonIndex,
+                                                  corners, uvLayer),
+                 oo(10, 0) + oo(20, 10));
+
+    // What the import must give, one polygon after the other.
+    std::vector<Vertex> expected;
+    int first = 0;
+    for (const auto& polygon : polygons) {
+        const int count = static_cast<int>(polygon.size());
+        for (int t = 1; t + 1 < count; ++t) {
+            const int triangle[3] = {first, first + t, first + t + 1};
+            const int local[3] = {0, t, t + 1};
+            bool valid = true;
+            for (int k = 0; k < 3; ++k) valid = valid && polygon[static_cast<size_t>(local[k])] < valueCount;
+            if (!valid) continue;
+            for (int k = 0; k < 3; ++k) {
+                const int p = polygon[static_cast<size_t>(local[k])];
+                Vertex vertex;
+                vertex.position = {static_cast<float>(positions[3 * p]), static_cast<float>(positions[3 * p + 1]),
+                                   static_cast<float>(positions[3 * p + 2])};
+                const int c = triangle[k];
+                if (c % 7 != 3) {
+                    const int u = c % 50;
+                    vertex.uv = {static_cast<float>(std::stod(std::to_string(u * 0.02))),
+                                 1.0f - static_cast<float>(std::stod(std::to_string(1 - u * 0.01)))};
+                }
+                expected.push_back(vertex);
+            }
+        }
+        first += count;
+    }
+    ASSERT_GT(expected.size(), size_t(1) << 17);
+
+    const auto result = FBXSceneImporter::loadScene(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    ASSERT_TRUE(result) << result.error().description;
+    const FBXImportedScene& scene = *result.value();
+    ASSERT_NE(scene.mesh(), nullptr);
+    ASSERT_EQ(scene.mesh()->vertexCount(), static_cast<int64_t>(expected.size()));
+    ASSERT_EQ(scene.mesh()->vertexData().size(), expected.size() * sizeof(Vertex));
+    const std::vector<Vertex> actual = verticesOf(scene);
+    for (size_t v = 0; v < expected.size(); ++v) {
+        ASSERT_EQ(0, std::memcmp(&actual[v], &expected[v], sizeof(Vertex))) << "vertex " << v;
+    }
+    const std::vector<uint32_t> indices = indicesOf(scene);
+    ASSERT_EQ(indices.size(), expected.size());
+    for (size_t i = 0; i < indices.size(); ++i) ASSERT_EQ(indices[i], i);
+    EXPECT_EQ(scene.statusText(), "FBX loaded: 1 mesh(es), " + std::to_string(expected.size()) + " vertices, " +
+                                      std::to_string(expected.size() / 3) + " triangles");
+}
+
 }  // namespace
 }  // namespace lumbrix
