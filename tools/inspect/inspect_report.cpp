@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "model/fbx_scene_importer.h"
 #include "model/obj_loader.h"
@@ -49,8 +50,11 @@ ModelFormat formatForPath(const std::string& path) {
     return ModelFormat::unknown;
 }
 
-std::optional<Bounds> meshBounds(const Vertex* vertices, size_t count) {
-    if (count == 0) return std::nullopt;
+namespace {
+
+// The bounds of one run of vertices: each component the least (greatest) value
+// that is not NaN, the first seen of equal ones; NaN when there is none.
+Bounds boundsOf(const Vertex* vertices, size_t count) {
     Bounds bounds;
     bounds.min.fill(NAN);
     bounds.max.fill(NAN);
@@ -62,6 +66,30 @@ std::optional<Bounds> meshBounds(const Vertex* vertices, size_t count) {
             if (std::isnan(bounds.min[axis]) || value < bounds.min[axis]) bounds.min[axis] = value;
             if (std::isnan(bounds.max[axis]) || value > bounds.max[axis]) bounds.max[axis] = value;
         }
+    }
+    return bounds;
+}
+
+// Below this many vertices one thread reads them all.
+constexpr size_t kParallelVertices = size_t(1) << 18;
+
+}  // namespace
+
+std::optional<Bounds> meshBounds(const Vertex* vertices, size_t count) {
+    if (count == 0) return std::nullopt;
+    if (count < kParallelVertices || std::thread::hardware_concurrency() < 2) return boundsOf(vertices, count);
+    // Two halves at once, then the later half's values only where they are strictly
+    // beyond the earlier half's: the same choice among equal values (0 and -0) as
+    // one pass from the start.
+    const size_t half = count / 2;
+    Bounds later;
+    std::thread worker([&] { later = boundsOf(vertices + half, count - half); });
+    Bounds bounds = boundsOf(vertices, half);
+    worker.join();
+    for (int axis = 0; axis < 3; ++axis) {
+        const float lo = later.min[axis], hi = later.max[axis];
+        if (!std::isnan(lo) && (std::isnan(bounds.min[axis]) || lo < bounds.min[axis])) bounds.min[axis] = lo;
+        if (!std::isnan(hi) && (std::isnan(bounds.max[axis]) || hi > bounds.max[axis])) bounds.max[axis] = hi;
     }
     return bounds;
 }
@@ -96,10 +124,17 @@ Report inspectFBX(const std::string& path) {
     if (const auto& mesh = scene.mesh()) {
         report.vertices = static_cast<size_t>(mesh->vertexCount());
         report.indices = static_cast<size_t>(mesh->indexCount());
-        std::vector<Vertex> vertices(report.vertices);
-        std::memcpy(vertices.data(), mesh->vertexData().data(),
-                    std::min(mesh->vertexData().size(), vertices.size() * sizeof(Vertex)));
-        report.bounds = meshBounds(vertices.data(), vertices.size());
+        const auto& bytes = mesh->vertexData();
+        if (bytes.size() / sizeof(Vertex) >= report.vertices) {
+            // The importer's bytes are whole FBXVertexPU records, as aligned as any
+            // allocation: read in place, no copy.
+            report.bounds = meshBounds(reinterpret_cast<const Vertex*>(bytes.data()), report.vertices);
+        } else {
+            // Fewer bytes than records: the missing ones are default vertices.
+            std::vector<Vertex> vertices(report.vertices);
+            std::memcpy(static_cast<void*>(vertices.data()), bytes.data(), bytes.size());
+            report.bounds = meshBounds(vertices.data(), vertices.size());
+        }
     }
     return report;
 }
