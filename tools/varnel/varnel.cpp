@@ -41,20 +41,24 @@ int runVarnel(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
 
     // Anything that is not FBX is told from its first bytes, before the whole file is read.
-    std::vector<uint8_t> head;
-    uint64_t fileSize = 0;
-    if (!readFileHead(argv[1], fbx::kFBXHeadBytes, head, fileSize)) return failure(out, "Failed to read FBX file");
-    if (!fbx::couldBeFBX(head.data(), head.size(), fileSize)) return failure(out, fbx::kNotAnFBXFile);
-    head = {};
-
     WholeFile file;
-    if (!readWholeFile(argv[1], file)) return failure(out, "Failed to read FBX file");
+    const HeadedRead read = readWholeFileAfterHead(
+        argv[1], fbx::kFBXHeadBytes,
+        [](const uint8_t* head, uint64_t headSize, uint64_t fileSize) {
+            return fbx::couldBeFBX(head, headSize, fileSize);
+        },
+        file);
+    if (read == HeadedRead::refused) return failure(out, fbx::kNotAnFBXFile);
+    if (read == HeadedRead::failed) return failure(out, "Failed to read FBX file");
 
+    // The count a whole load would give, or its error, without building the meshes:
+    // the check reads only what it needs.
     std::string error;
-    const std::unique_ptr<fbx::Scene> scene = fbx::Scene::load(file.bytes.get(), file.size, kVarnelLoadFlags, error);
-    if (!scene) return failure(out, error.empty() ? "OpenFBX failed to parse scene" : error);
+    int meshes = 0;
+    if (!fbx::Scene::countMeshes(file.bytes.get(), file.size, kVarnelLoadFlags, meshes, error)) {
+        return failure(out, error.empty() ? "OpenFBX failed to parse scene" : error);
+    }
 
-    const int meshes = scene->meshCount();
     if (meshes == 0) return failure(out, "FBX has no meshes");
     if (meshes >= 2) return failure(out, "Multiple meshes (" + std::to_string(meshes) + "). Export as single mesh.");
     return finish(out, "{\"ok\":true,\"meshCount\":1}\n", 0);

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <new>
 
+#include "fbx/page_memory.h"
+
 namespace lumbrix::varnel {
 
 namespace {
@@ -71,20 +73,65 @@ bool readFully(int fd, uint8_t* into, uint64_t size, uint64_t offset) {
 
 }  // namespace
 
+namespace {
+
+// Room for `size` bytes, uninitialised: not a vector, since zero-filling gigabytes that
+// read() overwrites at once is waste, and big buffers on huge pages, since a fresh
+// process pays a fault for every page it touches. Empty when there is no memory.
+std::unique_ptr<uint8_t[], WholeFileRelease> allocateFile(uint64_t size) {
+    if (size > SIZE_MAX) return {};
+    try {
+        const auto bytes = static_cast<size_t>(size);
+        return std::unique_ptr<uint8_t[], WholeFileRelease>(static_cast<uint8_t*>(pagememory::allocate(bytes)),
+                                                            WholeFileRelease{bytes});
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+}  // namespace
+
+void WholeFileRelease::operator()(uint8_t* p) const noexcept { pagememory::release(p, bytes); }
+
 bool readWholeFile(const char* path, WholeFile& file) {
     file = WholeFile{};
     uint64_t size = 0;
     const FileDescriptor fd(openRegularFile(path, size));
     if (fd.get() < 0) return false;
-    if (size > SIZE_MAX) return false;
-
-    // Not a vector: zero-filling gigabytes that read() overwrites at once is waste.
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+    auto bytes = allocateFile(size);
     if (!bytes) return false;
     if (!readFully(fd.get(), bytes.get(), size, 0)) return false;
     file.bytes = std::move(bytes);
     file.size = size;
     return true;
+}
+
+HeadedRead readWholeFileAfterHead(const char* path, uint64_t headBytes,
+                                  const std::function<bool(const uint8_t*, uint64_t, uint64_t)>& accept,
+                                  WholeFile& file) {
+    file = WholeFile{};
+    uint64_t size = 0;
+    const FileDescriptor fd(openRegularFile(path, size));
+    if (fd.get() < 0) return HeadedRead::failed;
+    const uint64_t head = size < headBytes ? size : headBytes;
+    auto bytes = allocateFile(size);
+    if (!bytes) {
+        // No room for the whole file, which is a failure only once the head is accepted.
+        std::vector<uint8_t> first;
+        try {
+            first.resize(static_cast<size_t>(head));
+        } catch (const std::bad_alloc&) {
+            return HeadedRead::failed;
+        }
+        if (!readFully(fd.get(), first.data(), head, 0)) return HeadedRead::failed;
+        return accept(first.data(), head, size) ? HeadedRead::failed : HeadedRead::refused;
+    }
+    if (!readFully(fd.get(), bytes.get(), head, 0)) return HeadedRead::failed;
+    if (!accept(bytes.get(), head, size)) return HeadedRead::refused;
+    if (!readFully(fd.get(), bytes.get() + head, size - head, head)) return HeadedRead::failed;
+    file.bytes = std::move(bytes);
+    file.size = size;
+    return HeadedRead::read;
 }
 
 bool readFileHead(const char* path, uint64_t maxBytes, std::vector<uint8_t>& head, uint64_t& fileSize) {
