@@ -1,5 +1,7 @@
 #include "model/obj_corner_map.h"
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 namespace lumbrix {
@@ -25,9 +27,11 @@ uint64_t randomSeed() {
 
 }  // namespace
 
-CornerMap::CornerMap(size_t positionSlots, size_t expectedVertices)
-    : head_(positionSlots, kNone), chainLength_(positionSlots, 0), seed_(randomSeed()) {
-    links_.reserve(expectedVertices);
+CornerMap::CornerMap(size_t positionSlots, size_t expectedVertices) : seed_(randomSeed()) {
+    // head_ holds vertex + 1 so that its zero bytes mean an empty chain.
+    head_.resetZeroed(positionSlots);
+    chainLength_.resetZeroed(positionSlots);
+    links_.reset(expectedVertices);
 }
 
 bool CornerMap::find(const CornerKey& key, uint32_t& vertexIndex) const {
@@ -35,7 +39,7 @@ bool CornerMap::find(const CornerKey& key, uint32_t& vertexIndex) const {
         const auto v = static_cast<size_t>(key.v);
         const auto vt = static_cast<uint32_t>(key.vt);
         const auto vn = static_cast<uint32_t>(key.vn);
-        for (uint32_t i = head_[v]; i != kNone; i = links_[i].next) {
+        for (uint32_t i = head_[v] - 1; i != kNone; i = links_[i].next) {
             if (links_[i].vt == vt && links_[i].vn == vn) {
                 vertexIndex = i;
                 return true;
@@ -47,14 +51,20 @@ bool CornerMap::find(const CornerKey& key, uint32_t& vertexIndex) const {
     return findSpill(key, vertexIndex);
 }
 
+void CornerMap::growLinks(size_t needed) {
+    PodArray<Link> larger(std::max(needed, links_.size() * 2));
+    if (!links_.empty()) std::memcpy(static_cast<void*>(larger.data()), links_.data(), links_.size() * sizeof(Link));
+    links_ = std::move(larger);
+}
+
 void CornerMap::insert(const CornerKey& key, uint32_t vertexIndex) {
     // Vertex kNone (the 2^32-th) cannot be linked: kNone ends every chain.
     if (isCompact(key) && vertexIndex != kNone) {
         const auto v = static_cast<size_t>(key.v);
         if (chainLength_[v] < kMaxChain) {
-            if (links_.size() <= vertexIndex) links_.resize(size_t(vertexIndex) + 1, Link{kNone, kNone, kNone});
-            links_[vertexIndex] = Link{static_cast<uint32_t>(key.vt), static_cast<uint32_t>(key.vn), head_[v]};
-            head_[v] = vertexIndex;
+            if (links_.size() <= vertexIndex) growLinks(size_t(vertexIndex) + 1);
+            links_[vertexIndex] = Link{static_cast<uint32_t>(key.vt), static_cast<uint32_t>(key.vn), head_[v] - 1};
+            head_[v] = vertexIndex + 1;
             ++chainLength_[v];
             return;
         }

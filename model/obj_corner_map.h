@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fbx/page_memory.h"
+
 namespace lumbrix {
 
 struct CornerKey {
@@ -48,13 +50,16 @@ private:
         return key.v >= 0 && static_cast<uint64_t>(key.v) < head_.size() && key.vt >= 0 &&
                key.vt < int64_t(kNone) && key.vn >= 0 && key.vn < int64_t(kNone);
     }
+    void growLinks(size_t needed);
     bool findSpill(const CornerKey& key, uint32_t& vertexIndex) const;
     void insertSpill(const CornerKey& key, uint32_t vertexIndex);
     size_t spillHash(const CornerKey& key) const;
 
-    std::vector<uint32_t> head_;   // per position: newest vertex of its chain
-    std::vector<Link> links_;      // per vertex index (unused for spilled vertices)
-    std::vector<uint8_t> chainLength_;  // per position
+    // The direct tables are big and filled as the faces arrive, so they are arrays
+    // that are never zero-filled by us (fresh mappings are zero already).
+    PodArray<uint32_t> head_;      // per position: newest vertex of its chain, plus one (0: none)
+    PodArray<Link> links_;         // per vertex index, set for linked vertices only
+    PodArray<uint8_t> chainLength_;  // per position
 
     std::vector<Slot> spill_;
     size_t spillCount_ = 0;

@@ -129,6 +129,15 @@ inline const char* parseIndexField(const char* p, int64_t& value, bool& present)
     return p;
 }
 
+// Set bits of a 16-bit mask. std::popcount compiles to a library call on the
+// baseline x86-64 target, which costs more than these few operations.
+inline unsigned popcount16(unsigned x) {
+    x = x - ((x >> 1) & 0x5555u);
+    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+    x = (x + (x >> 4)) & 0x0F0Fu;
+    return (x + (x >> 8)) & 0x1Fu;
+}
+
 // Counts the space-separated tokens from `p` to the end of a plain line (ASCII
 // 0x21..0x7E and spaces, ended by LF, CR or the end of the text). `afterSpace`
 // says whether the byte before `p` was a space. Returns the next line's start, or
@@ -149,7 +158,7 @@ inline const char* countTokens(const char* p, const char* end, bool afterSpace, 
         const unsigned before = special ? (special & (0u - special)) - 1 : 0xFFFFu;
         const unsigned tokenByte = ~space & before;
         const unsigned previousSpace = ((space << 1) | (afterSpace ? 1u : 0u)) & 0xFFFFu;
-        count += static_cast<size_t>(std::popcount(tokenByte & previousSpace));
+        count += popcount16(tokenByte & previousSpace);
         if (special) {
             const char* stop = p + std::countr_zero(special);
             if (*stop != '\n' && *stop != '\r') return nullptr;

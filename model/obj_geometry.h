@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstddef>
 #include <functional>
 
 #include "model/obj_loader.h"
@@ -25,6 +26,13 @@ struct OBJGeometryOptions {
     // Called with byte ranges no pass will read again, so a caller that owns the
     // buffer can give their pages back while the mesh grows.
     std::function<void(size_t offset, size_t length)> releaseConsumed;
+    // For tests: the faces are read in two parts, split at the first line that starts
+    // at or after this offset, and merged, whatever the threading. Without it large
+    // texts on two threads split where the work halves.
+    static constexpr size_t kNoFixedSplit = SIZE_MAX;
+    size_t faceSplitAt = kNoFixedSplit;
+    // For tests: the most a piece of a file read by parseOBJFile holds (0: the default).
+    size_t filePieceBytes = 0;
 };
 
 // Both read `data[size]`, which must be a NUL terminator.
@@ -33,5 +41,10 @@ Expected<Mesh, OBJError> readOBJGeometry(const char* data, size_t size, const OB
 
 // UTF-8 check, validation and geometry on one text.
 Expected<Mesh, OBJError> parseOBJText(const char* data, size_t size, const OBJGeometryOptions& options = {});
+
+// The same on the first `size` bytes of the open regular file `fd`, read piece by piece
+// by each pass instead of whole. When a read fails or comes short (the file changed),
+// `readFailed` is set and the result means nothing: read the file whole instead.
+Expected<Mesh, OBJError> parseOBJFile(int fd, size_t size, bool& readFailed, const OBJGeometryOptions& options = {});
 
 }  // namespace lumbrix

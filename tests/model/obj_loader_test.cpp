@@ -1,7 +1,12 @@
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -26,8 +31,24 @@ void expectSameOutcome(const Expected<Mesh, OBJError>& a, const Expected<Mesh, O
     }
 }
 
+// The text as a file (in memory, without a name) through parseOBJFile.
+Expected<Mesh, OBJError> parseFile(const std::string& text, const OBJGeometryOptions& options) {
+    const int fd = memfd_create("obj", MFD_CLOEXEC);
+    if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        ADD_FAILURE() << "cannot write the text to a memfd";
+        if (fd >= 0) ::close(fd);
+        return unexpected(OBJError::parseFailed("no file"));
+    }
+    bool readFailed = true;
+    auto result = parseOBJFile(fd, text.size(), readFailed, options);
+    ::close(fd);
+    EXPECT_FALSE(readFailed);
+    return result;
+}
+
 // Every text goes through the one-thread reader, the two-thread reader and the
-// general rules without fast paths; all three must agree byte for byte.
+// general rules without fast paths; all three must agree byte for byte. So must the
+// readers that take the faces in two parts and merge them, split anywhere.
 Expected<Mesh, OBJError> parseBothWays(const std::string& text) {
     OBJGeometryOptions options;
     options.threading = OBJThreading::single;
@@ -37,6 +58,25 @@ Expected<Mesh, OBJError> parseBothWays(const std::string& text) {
     options.threading = OBJThreading::single;
     options.fastPaths = false;
     expectSameOutcome(single, parseOBJText(text.data(), text.size(), options), text);
+    // Read from a file piece by piece, pieces of a few bytes, so that every line ends a piece.
+    for (const size_t pieceBytes : {size_t(1), size_t(5), size_t(64)}) {
+        for (const OBJThreading threading : {OBJThreading::single, OBJThreading::parallel}) {
+            OBJGeometryOptions pieces;
+            pieces.threading = threading;
+            pieces.filePieceBytes = pieceBytes;
+            expectSameOutcome(single, parseFile(text, pieces), "pieces of " + std::to_string(pieceBytes) + ":\n" + text);
+        }
+    }
+    const size_t stride = std::max<size_t>(1, text.size() / 200);
+    for (size_t at = 0; at <= text.size() + 1; at += stride) {
+        for (const OBJThreading threading : {OBJThreading::single, OBJThreading::parallel}) {
+            OBJGeometryOptions split;
+            split.threading = threading;
+            split.faceSplitAt = at;
+            const auto parts = parseOBJText(text.data(), text.size(), split);
+            expectSameOutcome(single, parts, "split at " + std::to_string(at) + " of:\n" + text);
+        }
+    }
     return single;
 }
 
@@ -280,6 +320,88 @@ TEST(OBJLoaderPaths, FastAndGeneralRulesAgreeOnEveryLineShape) {
         EXPECT_TRUE(result.hasValue());
         EXPECT_GT(result->vertices.size(), 10u);
     }
+}
+
+// A file that ends before the size it was said to have: the reader says so instead of
+// answering, and the loader then reads the file whole.
+TEST(OBJLoaderPieces, AFileShorterThanItsSizeIsAReadFailure) {
+    const std::string text = kSquare + "f 1 2 3\nf 1 3 4\n";
+    const int fd = memfd_create("obj", MFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    for (const size_t pieceBytes : {size_t(0), size_t(4)}) {
+        OBJGeometryOptions options;
+        options.filePieceBytes = pieceBytes;
+        bool readFailed = false;
+        (void)parseOBJFile(fd, text.size() + 10, readFailed, options);
+        EXPECT_TRUE(readFailed) << pieceBytes;
+        (void)parseOBJFile(fd, text.size(), readFailed, options);
+        EXPECT_FALSE(readFailed) << pieceBytes;
+    }
+    ::close(fd);
+}
+
+// Faces in two parts merged: a vertex the near part made keeps its number in the far
+// part, new ones follow in first-appearance order, and too many vertices fail as one
+// scan would.
+TEST(OBJLoaderSplit, FarPartReusesNearVerticesAndNumbersItsOwnAfterThem) {
+    const std::string text = kSquare + "vt 0 0\nf 1 2 3\nf 1/1 3 4\nv 2 2 2\nf 4 3 5\nf -1 -2 -3\nf 1 2 3\nf 9 1 2\n";
+    const Mesh reference = loadOK(text);
+    ASSERT_EQ(reference.indices.size(), 18u);
+    for (size_t at = 0; at <= text.size(); ++at) {
+        OBJGeometryOptions options;
+        options.threading = OBJThreading::single;
+        options.faceSplitAt = at;
+        options.maxVertices = reference.vertices.size();
+        auto exact = parseOBJText(text.data(), text.size(), options);
+        expectSameOutcome(reference, exact, "split at " + std::to_string(at));
+        options.maxVertices = reference.vertices.size() - 1;
+        auto tooMany = parseOBJText(text.data(), text.size(), options);
+        ASSERT_FALSE(tooMany.hasValue()) << at;
+        EXPECT_EQ(tooMany.error().messages, std::vector<std::string>{"Too many vertices: the mesh needs more than " +
+                                                                     std::to_string(options.maxVertices) +
+                                                                     " distinct vertices"});
+    }
+}
+
+// A text large enough for the two-thread reader to split the faces where the work
+// halves: whatever the split, the mesh is the one-thread reader's.
+TEST(OBJLoaderSplit, LargeTextSplitsOnTwoThreadsAndMatchesOneScan) {
+    std::string text = "o venue\n";
+    const int side = 700;
+    for (int j = 0; j <= side; ++j) {
+        for (int i = 0; i <= side; ++i) {
+            text += "v " + std::to_string(i) + " " + std::to_string((i * j) % 7) + " " + std::to_string(j) + "\n";
+            text += "vt " + std::to_string(i % 5) + " " + std::to_string(j % 3) + "\n";
+        }
+    }
+    uint64_t state = 12345;
+    for (int j = 0; j < side; ++j) {
+        for (int i = 0; i < side; ++i) {
+            const int a = j * (side + 1) + i + 1, b = a + 1, c = a + side + 2, d = a + side + 1;
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            // Texture indices that repeat, now and then a face that reaches back or out of range.
+            const int t = static_cast<int>((state >> 33) % 9) + 1;
+            text += "f " + std::to_string(a) + "/" + std::to_string(t) + " " + std::to_string(b) + "/1 " +
+                    std::to_string(c) + "/" + std::to_string(t) + " " + std::to_string(d) + "/2\n";
+            if ((state >> 20) % 97 == 0) text += "f -1 -2 -3\nf 1/1 2/2 999999999\n";
+            if (j == side / 2 && i == 0) text += "v 5 5 5\nvt 0.5 0.5\n";
+        }
+    }
+    ASSERT_GT(text.size(), size_t(16) << 20);
+    OBJGeometryOptions one;
+    one.threading = OBJThreading::single;
+    const auto single = parseOBJText(text.data(), text.size(), one);
+    ASSERT_TRUE(single.hasValue());
+    for (int run = 0; run < 3; ++run) {
+        OBJGeometryOptions two;
+        two.threading = OBJThreading::automatic;
+        expectSameOutcome(single, parseOBJText(text.data(), text.size(), two), "automatic run " + std::to_string(run));
+    }
+    OBJGeometryOptions fixed;
+    fixed.threading = OBJThreading::single;
+    fixed.faceSplitAt = text.size() / 3;
+    expectSameOutcome(single, parseOBJText(text.data(), text.size(), fixed), "fixed split");
 }
 
 }  // namespace
