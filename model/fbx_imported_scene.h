@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fbx/page_memory.h"
+#include "model/mesh.h"
 
 namespace lumbrix {
 
@@ -28,6 +29,24 @@ public:
     void setVertexCount(int64_t count) { vertexCount_ = count; }
     int64_t indexCount() const { return indexCount_; }
     void setIndexCount(int64_t count) { indexCount_ = count; }
+
+    // The records as a Mesh, whole records only, in order: copied once into fresh
+    // memory on huge pages, with no value-initialisation first (a resize and a memcpy
+    // write every byte twice and fault page by page).
+    Mesh toMesh() const {
+        Mesh mesh;
+        const auto* vertices = reinterpret_cast<const Vertex*>(vertexData_.data());
+        const size_t vertexCount = vertexData_.size() / sizeof(Vertex);
+        mesh.vertices.reserve(vertexCount);
+        adviseHugePages(mesh.vertices.data(), vertexCount * sizeof(Vertex));
+        mesh.vertices.insert(mesh.vertices.end(), vertices, vertices + vertexCount);
+        const auto* indices = reinterpret_cast<const uint32_t*>(indexData_.data());
+        const size_t indexCount = indexData_.size() / sizeof(uint32_t);
+        mesh.indices.reserve(indexCount);
+        adviseHugePages(mesh.indices.data(), indexCount * sizeof(uint32_t));
+        mesh.indices.insert(mesh.indices.end(), indices, indices + indexCount);
+        return mesh;
+    }
 
 private:
     static Bytes copyOf(const std::vector<uint8_t>& bytes) {

@@ -102,6 +102,10 @@ protected:
 TEST_F(FBXImportTest, QuadBecomesTwoUnsharedTriangles) {
     const auto scene = importOK(quadFile());
     ASSERT_NE(scene->mesh(), nullptr);
+    const Mesh mesh = scene->mesh()->toMesh();
+    ASSERT_EQ(mesh.vertices.size(), 6u);
+    EXPECT_EQ(0, std::memcmp(mesh.vertices.data(), scene->mesh()->vertexData().data(), 6 * sizeof(Vertex)));
+    EXPECT_EQ(mesh.indices, indicesOf(*scene));
     EXPECT_EQ(scene->mesh()->vertexCount(), 6);
     EXPECT_EQ(scene->mesh()->indexCount(), 6);
     EXPECT_EQ(scene->mesh()->vertexData().size(), 6u * 48u);
