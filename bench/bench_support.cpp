@@ -13,12 +13,16 @@ namespace lumbrix::bench {
 namespace {
 
 // Fixed buffers: the cleanup also runs from a signal handler.
+constexpr int kMaxFiles = 8;
 char g_dir[64] = "";
-char g_file[128] = "";
+char g_files[kMaxFiles][128] = {};
+int g_fileCount = 0;
 
 void removeTemporaryFiles() {
     // Only async-signal-safe calls.
-    if (g_file[0] != '\0') unlink(g_file);
+    for (int i = 0; i < g_fileCount; ++i) {
+        if (g_files[i][0] != '\0') unlink(g_files[i]);
+    }
     if (g_dir[0] != '\0') rmdir(g_dir);
 }
 
@@ -31,19 +35,24 @@ void onTerminatingSignal(int sig) {
 }  // namespace
 
 std::string temporaryVenuePath(const char* name) {
-    std::snprintf(g_dir, sizeof g_dir, "/tmp/lumbrix-bench-XXXXXX");
-    if (mkdtemp(g_dir) == nullptr) {
-        std::perror("mkdtemp");
-        g_dir[0] = '\0';
-        return {};
+    if (g_fileCount == kMaxFiles) return {};
+    if (g_dir[0] == '\0') {
+        std::snprintf(g_dir, sizeof g_dir, "/tmp/lumbrix-bench-XXXXXX");
+        if (mkdtemp(g_dir) == nullptr) {
+            std::perror("mkdtemp");
+            g_dir[0] = '\0';
+            return {};
+        }
+        // LUMBRIX_BENCH_KEEP_FILE=1 leaves the venue files behind for profiling.
+        const char* keep = std::getenv("LUMBRIX_BENCH_KEEP_FILE");
+        if (keep == nullptr || *keep == '\0' || *keep == '0') std::atexit(removeTemporaryFiles);
+        signal(SIGINT, onTerminatingSignal);
+        signal(SIGTERM, onTerminatingSignal);
     }
-    std::snprintf(g_file, sizeof g_file, "%s/%s", g_dir, name);
-    // LUMBRIX_BENCH_KEEP_FILE=1 leaves the venue file behind for profiling.
-    const char* keep = std::getenv("LUMBRIX_BENCH_KEEP_FILE");
-    if (keep == nullptr || *keep == '\0' || *keep == '0') std::atexit(removeTemporaryFiles);
-    signal(SIGINT, onTerminatingSignal);
-    signal(SIGTERM, onTerminatingSignal);
-    return g_file;
+    char* file = g_files[g_fileCount];
+    std::snprintf(file, sizeof g_files[0], "%s/%s", g_dir, name);
+    ++g_fileCount;
+    return file;
 }
 
 double jitter(uint64_t i, uint64_t j, uint64_t salt) {

@@ -18,8 +18,9 @@ double jitter(uint64_t i, uint64_t j, uint64_t salt);
 // A "Field:  123 kB" line of /proc/self/status, in KiB; 0 when absent.
 uint64_t statusFieldKiB(const char* field);
 
-// A path for the generated file `name` in a fresh /tmp folder, both removed at
-// exit and on SIGINT/SIGTERM unless LUMBRIX_BENCH_KEEP_FILE=1; empty on failure.
+// A path for the generated file `name` in a fresh /tmp folder (one per process, up
+// to eight files), all removed at exit and on SIGINT/SIGTERM unless
+// LUMBRIX_BENCH_KEEP_FILE=1; empty on failure.
 std::string temporaryVenuePath(const char* name);
 
 // LUMBRIX_BENCH_TRIANGLES, or 2,000,000; false (with a message) when malformed.

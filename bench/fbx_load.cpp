@@ -1,12 +1,19 @@
-// FBX load throughput and peak memory: our reader (scene load plus fan
-// triangulation of every polygon) against assimp (with aiProcess_Triangulate),
-// all in the same run so the numbers compare. Two files: Blender's 500k-triangle
-// grid from the corpus, and a larger venue written here the way Blender writes
-// binary FBX 7.4 (zlib arrays; normals per corner; UVs by polygon vertex through
-// an index), so the big case does not depend on what the corpus happens to hold.
+// FBX load time and peak memory, all in the same run so the numbers compare. Two
+// files: Blender's 500k-triangle grid from the corpus, and a larger venue written
+// here the way Blender writes binary FBX 7.4 (zlib arrays; normals per corner; UVs by
+// polygon vertex through an index), so the big case does not depend on what the
+// corpus happens to hold.
+//
+// 1. Whole processes, as a user meets a load: `lumbrix-inspect --json FILE` against
+//    ufbx (bench/anchor_ufbx.c, built from ../shared/anchors when it exists) loading
+//    and triangulating into unshared vertices, each load a fresh process.
+// 2. In-process throughput and peak memory: our reader (scene load plus fan
+//    triangulation of every polygon) and our whole import against assimp (with
+//    aiProcess_Triangulate) (Google Benchmark; --processes-only leaves this out).
 //
 // Environment: LUMBRIX_BENCH_TRIANGLES overrides the generated venue's triangle
-// count (default 2M); LUMBRIX_BENCH_KEEP_FILE=1 keeps the generated file.
+// count (default 2M); LUMBRIX_BENCH_RUNS the runs per process contender (default 5);
+// LUMBRIX_BENCH_KEEP_FILE=1 keeps the generated file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -31,6 +38,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/process_runner.h"
 #include "fbx/fbx_scene.h"
 #include "model/fbx_scene_importer.h"
 #include "tests/support/fbx_binary_writer.h"
@@ -505,13 +513,65 @@ void reportPeakMemory(const std::vector<VenueFile>& files) {
 }
 
 // ---------------------------------------------------------------------------
-// Console output as usual, plus each benchmark's throughput for the ratio lines.
+// Whole processes against ufbx.
 
-
+void compareWholeProcesses(const std::vector<VenueFile>& files) {
+    const int runs = lumbrix::bench::runsFromEnvironment();
+    std::printf("\nWhole-process loads, each a fresh process, %d runs each after one untimed run, in turns.\n"
+                "  lumbrix = %s --json FILE (the viewer's import: read, scene, triangulation into unshared\n"
+                "            48-byte vertices and 32-bit indices; then bounds and a JSON line)\n",
+                runs, LUMBRIX_INSPECT);
+#ifdef LUMBRIX_ANCHOR_UFBX
+    std::printf("  ufbx = %s FILE (ufbx_load_file, ufbx_triangulate_face, position and UV per corner in world\n"
+                "         space into the same 48-byte records and 32-bit indices as ours)\n"
+                "  ufbx-lean = the same writing 20 bytes per corner (x y z u v) and no indices\n",
+                LUMBRIX_ANCHOR_UFBX);
+#else
+    std::printf("  ufbx skipped: %s/ufbx was missing when the benchmarks were configured\n", LUMBRIX_ANCHORS_DIR);
+#endif
+    std::printf("  built %s: C++ flags \"%s\", C flags \"%s\"\n", LUMBRIX_BENCH_BUILD_TYPE, LUMBRIX_BENCH_CXX_FLAGS,
+                LUMBRIX_BENCH_C_FLAGS);
+    for (const VenueFile& file : files) {
+        std::vector<lumbrix::bench::Contender> contenders = {{"lumbrix-inspect", {LUMBRIX_INSPECT, "--json", file.path}}};
+#ifdef LUMBRIX_ANCHOR_UFBX
+        contenders.push_back({"ufbx", {LUMBRIX_ANCHOR_UFBX, file.path}});
+        contenders.push_back({"ufbx-lean", {LUMBRIX_ANCHOR_UFBX, "--lean", file.path}});
+#endif
+        const auto stats = lumbrix::bench::compareProcesses(contenders, runs);
+        char title[256];
+        std::snprintf(title, sizeof title, "%s (%s): %llu triangles, %.1f MB", file.label.c_str(), file.path.c_str(),
+                      static_cast<unsigned long long>(file.triangles), double(file.bytes) / kMB);
+        lumbrix::bench::printComparison(title, stats);
+        // Every side must have made the same triangles.
+        for (const auto& s : stats) {
+            const int64_t triangles = lumbrix::bench::jsonInteger(s.firstOutput, "triangles");
+            if (s.ok && file.triangles != 0 && triangles != int64_t(file.triangles)) {
+                std::printf("  WARNING: %s reports %lld triangles, expected %llu\n", s.name.c_str(),
+                            static_cast<long long>(triangles), static_cast<unsigned long long>(file.triangles));
+            }
+        }
+    }
+    std::fflush(stdout);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // While this process is small: the measured processes are spawned by a helper.
+    if (!lumbrix::bench::startProcessRunner()) {
+        std::printf("Cannot start the process runner: peak memory below includes this benchmark's own\n");
+    }
+    // Our own flag first: Google Benchmark refuses flags it does not know.
+    bool processesOnly = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--processes-only") == 0) {
+            processesOnly = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
@@ -537,8 +597,11 @@ int main(int argc, char** argv) {
     venue.label = "venue_" + std::to_string(venue.triangles / 1000) + "k";
     files.push_back(venue);
 
-    std::printf("FBX load: warm page cache; ours = Scene::load (flags 0) + fan triangulation of every polygon,\n"
-                "assimp = Importer with aiProcess_Triangulate; \"-mem\" = from bytes already in memory\n");
+    compareWholeProcesses(files);
+    if (processesOnly) return 0;
+
+    std::printf("\nIn-process FBX load: warm page cache; ours = Scene::load (flags 0) + fan triangulation of every\n"
+                "polygon, assimp = Importer with aiProcess_Triangulate; \"-mem\" = from bytes already in memory\n");
     for (const VenueFile& file : files) {
         std::printf("  %-16s %s, %.1f MB, %llu triangles\n", file.label.c_str(), file.path.c_str(),
                     double(file.bytes) / kMB, static_cast<unsigned long long>(file.triangles));

@@ -1,8 +1,13 @@
-// OBJ load throughput and peak memory: our loader against tinyobjloader and assimp
-// on one generated venue file, all in the same run so the numbers compare.
+// OBJ load time and peak memory, all in the same run so the numbers compare:
 //
-// Environment: LUMBRIX_BENCH_TRIANGLES overrides the triangle count (default 2M);
-// LUMBRIX_BENCH_KEEP_FILE=1 keeps the generated file.
+// 1. Whole processes, as a user meets a load: `lumbrix-inspect --json FILE` against
+//    fast_obj (bench/anchor_fast_obj.c, built from ../shared/anchors when it exists) on
+//    generated venues of T/2 and T triangles, each load a fresh process, five runs each.
+// 2. In-process throughput and peak memory against tinyobjloader and assimp on the
+//    T-triangle venue (Google Benchmark; --processes-only leaves this part out).
+//
+// Environment: LUMBRIX_BENCH_TRIANGLES sets T (default 2M); LUMBRIX_BENCH_RUNS the runs
+// per process contender (default 5); LUMBRIX_BENCH_KEEP_FILE=1 keeps the generated files.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -26,6 +31,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/process_runner.h"
 #include "model/obj_loader.h"
 
 namespace {
@@ -421,26 +427,85 @@ void reportPeakMemory() {
 }
 
 // ---------------------------------------------------------------------------
-// Console output as usual, plus each benchmark's throughput for the ratio lines.
+// Whole processes against fast_obj.
 
-
+void compareWholeProcesses(const std::vector<VenueFile>& venues) {
+    const int runs = lumbrix::bench::runsFromEnvironment();
+    std::printf("\nWhole-process loads, each a fresh process, %d runs each after one untimed run, in turns.\n"
+                "  lumbrix = %s --json FILE (the viewer's OBJ loader, then bounds and a JSON line)\n",
+                runs, LUMBRIX_INSPECT);
+#ifdef LUMBRIX_ANCHOR_FAST_OBJ
+    std::printf("  fast_obj = %s FILE (fast_obj_read: no vertex buffer, no duplicate removal)\n",
+                LUMBRIX_ANCHOR_FAST_OBJ);
+#else
+    std::printf("  fast_obj skipped: %s/fast_obj was missing when the benchmarks were configured\n",
+                LUMBRIX_ANCHORS_DIR);
+#endif
+    std::printf("  built %s: C++ flags \"%s\", C flags \"%s\"\n", LUMBRIX_BENCH_BUILD_TYPE, LUMBRIX_BENCH_CXX_FLAGS,
+                LUMBRIX_BENCH_C_FLAGS);
+    for (const VenueFile& venue : venues) {
+        std::vector<lumbrix::bench::Contender> contenders = {{"lumbrix-inspect", {LUMBRIX_INSPECT, "--json", venue.path}}};
+#ifdef LUMBRIX_ANCHOR_FAST_OBJ
+        contenders.push_back({"fast_obj", {LUMBRIX_ANCHOR_FAST_OBJ, venue.path}});
+#endif
+        const auto stats = lumbrix::bench::compareProcesses(contenders, runs);
+        char title[256];
+        std::snprintf(title, sizeof title, "%s: %llu triangles, %.1f MB", venue.path.c_str(),
+                      static_cast<unsigned long long>(venue.triangles), double(venue.bytes) / kMB);
+        lumbrix::bench::printComparison(title, stats);
+        // Both sides must have read the same triangles.
+        for (const auto& s : stats) {
+            const int64_t triangles = lumbrix::bench::jsonInteger(s.firstOutput, "triangles");
+            if (s.ok && triangles != int64_t(venue.triangles)) {
+                std::printf("  WARNING: %s reports %lld triangles, expected %llu\n", s.name.c_str(),
+                            static_cast<long long>(triangles), static_cast<unsigned long long>(venue.triangles));
+            }
+        }
+    }
+    std::fflush(stdout);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // While this process is small: the measured processes are spawned by a helper.
+    if (!lumbrix::bench::startProcessRunner()) {
+        std::printf("Cannot start the process runner: peak memory below includes this benchmark's own\n");
+    }
+    // Our own flag first: Google Benchmark refuses flags it does not know.
+    bool processesOnly = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--processes-only") == 0) {
+            processesOnly = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (!triangleCountFromEnvironment(g_venue.triangles)) return 1;
 
+    VenueFile half;
+    half.triangles = g_venue.triangles / 2;
+    half.path = lumbrix::bench::temporaryVenuePath("venue_half.obj");
     g_venue.path = lumbrix::bench::temporaryVenuePath("venue.obj");
-    if (g_venue.path.empty()) return 1;
+    if (g_venue.path.empty() || half.path.empty()) return 1;
 
     if (!writeVenue(g_venue)) return 1;
+    if (half.triangles > 0 && !writeVenue(half)) return 1;
     std::printf("OBJ load: %s, %llu triangles, %llu positions, %.1f MB; warm page cache (the file was just written)\n",
                 g_venue.path.c_str(), static_cast<unsigned long long>(g_venue.triangles),
                 static_cast<unsigned long long>(g_venue.positions), double(g_venue.bytes) / kMB);
     std::printf("Expected distinct vertices after corner deduplication: %llu\n",
                 static_cast<unsigned long long>(g_venue.referencedPositions));
+
+    std::vector<VenueFile> venues;
+    if (half.triangles > 0) venues.push_back(half);
+    venues.push_back(g_venue);
+    compareWholeProcesses(venues);
+    if (processesOnly) return 0;
 
     // Before the timed runs, so the forked children start from a small parent.
     reportPeakMemory();

@@ -1,11 +1,15 @@
 // A model load as the viewer does it against the bare loader on the same file, in the
 // same run: for FBX the Varnel check in its own process, the import, the conversion to a
-// mesh and the stored record; for OBJ the loader plus the record. The difference is what
-// the user waits for beyond parsing.
+// mesh and the stored record; for OBJ the loader plus the record. Then the same load
+// handed to the renderer with its first frame drawn (headless OpenGL, when there is a
+// context), and, for FBX, the Varnel check alone. The differences are what the user
+// waits for beyond parsing.
 #include <benchmark/benchmark.h>
+#include <epoxy/gl.h>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +20,20 @@
 #include "bench/bench_support.h"
 #include "model/fbx_scene_importer.h"
 #include "model/obj_loader.h"
+#include "platform/gl/gl_object.h"
+#include "platform/headless_gl_context.h"
+#include "render/renderer.h"
 #include "sources/ndi_receiver.h"
 #include "viewer/qt_main_queue.h"
+#include "viewer/varnel_check.h"
 #include "viewer/viewer_view_model.h"
 
 namespace {
 
 using lumbrix::bench::ThroughputReporter;
+
+constexpr int kWidthPx = 1280;
+constexpr int kHeightPx = 720;
 
 struct ModelFile {
     std::string label;
@@ -47,7 +58,7 @@ const std::vector<ModelFile>& files() {
     return list;
 }
 
-// The reporter keys its table on throughput, so both sides report the file's bytes.
+// The reporter keys its table on throughput, so every side reports the file's bytes.
 void countBytes(benchmark::State& state, const std::string& path) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * QFileInfo(QString::fromStdString(path)).size());
 }
@@ -62,6 +73,38 @@ std::unique_ptr<lumbrix::ViewerViewModel> makeViewModel(const QTemporaryDir& set
     deps.executableDir = QStringLiteral(LUMBRIX_VARNEL_DIR);
     return std::make_unique<lumbrix::ViewerViewModel>(std::move(deps));
 }
+
+// The 3D view without a window: a headless context, an offscreen target of the view's
+// size, and the renderer that exists before any model is opened.
+struct View {
+    lumbrix::HeadlessGLContext context;
+    lumbrix::GLFramebuffer framebuffer = lumbrix::GLFramebuffer::generate();
+    lumbrix::GLRenderbuffer color = lumbrix::GLRenderbuffer::generate();
+    lumbrix::GLRenderbuffer depth = lumbrix::GLRenderbuffer::generate();
+    std::unique_ptr<lumbrix::Renderer> renderer;
+
+    explicit View(lumbrix::HeadlessGLContext ctx) : context(std::move(ctx)) {
+        glBindRenderbuffer(GL_RENDERBUFFER, color.id());
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kWidthPx, kHeightPx);
+        glBindRenderbuffer(GL_RENDERBUFFER, depth.id());
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT32F, kWidthPx, kHeightPx);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color.id());
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth.id());
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
+
+    // The frame the user first sees the model in: the mesh handed over (uploaded on
+    // this draw), the camera fitted, drawn and finished.
+    void firstFrame(std::shared_ptr<const lumbrix::Mesh> mesh) {
+        renderer->setMesh(std::move(mesh));
+        renderer->pendingFit = true;
+        renderer->draw(framebuffer.id(), kWidthPx, kHeightPx);
+        glFinish();
+    }
+};
+
+View* g_view = nullptr;
 
 void BM_LoaderAlone(benchmark::State& state, const ModelFile& file) {
     for (auto _ : state) {
@@ -84,7 +127,22 @@ void BM_LoaderAlone(benchmark::State& state, const ModelFile& file) {
     countBytes(state, file.path);
 }
 
-void BM_ViewerLoad(benchmark::State& state, const ModelFile& file) {
+// The check the viewer runs before an FBX import: Varnel in its own process.
+void BM_VarnelAlone(benchmark::State& state, const ModelFile& file) {
+    const QString path = QString::fromStdString(file.path);
+    for (auto _ : state) {
+        const auto check = lumbrix::runVarnelCheck(path, QStringLiteral(LUMBRIX_VARNEL_DIR));
+        if (!check || !check.value().passed) {
+            state.SkipWithError(check ? check.value().message.toStdString().c_str()
+                                      : check.error().description.c_str());
+            return;
+        }
+    }
+    countBytes(state, file.path);
+}
+
+// `frame`: also hand the mesh to the renderer and draw the first frame with it.
+void viewerLoad(benchmark::State& state, const ModelFile& file, bool frame) {
     QTemporaryDir settings;
     auto vm = makeViewModel(settings);
     const QString path = QString::fromStdString(file.path);
@@ -100,11 +158,16 @@ void BM_ViewerLoad(benchmark::State& state, const ModelFile& file) {
             state.SkipWithError(vm->validationErrors().join(QLatin1Char(' ')).toStdString().c_str());
             return;
         }
+        if (frame) g_view->firstFrame(vm->mesh());
     }
+    if (frame) g_view->renderer->setMesh(nullptr);
     countBytes(state, file.path);
     // The fit requests posted by the FBX loads.
     QCoreApplication::processEvents();
 }
+
+void BM_ViewerLoad(benchmark::State& state, const ModelFile& file) { viewerLoad(state, file, false); }
+void BM_ViewerFirstFrame(benchmark::State& state, const ModelFile& file) { viewerLoad(state, file, true); }
 
 }  // namespace
 
@@ -113,25 +176,74 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
+    std::optional<View> view;
+    if (auto context = lumbrix::HeadlessGLContext::create()) {
+        view.emplace(std::move(context.value()));
+        auto renderer = lumbrix::Renderer::create();
+        if (renderer) {
+            view->renderer = std::move(renderer.value());
+            view->renderer->drawableSizeWillChange(kWidthPx, kHeightPx);
+            // The view's first frames happen before any model: programs and targets are made.
+            view->renderer->draw(view->framebuffer.id(), kWidthPx, kHeightPx);
+            glFinish();
+            g_view = &*view;
+            std::printf("GL renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+        } else {
+            std::printf("No renderer (%s): the first-frame figures are left out\n",
+                        renderer.error().description.c_str());
+        }
+    } else {
+        std::printf("No headless OpenGL context (%s): the first-frame figures are left out\n",
+                    context.error().description.c_str());
+    }
+
     std::printf("Model load: the bare loader against the viewer's whole load of the same file\n"
-                "(FBX: Varnel in its own process + import + mesh + stored record; OBJ: loader + record)\n\n");
+                "(FBX: Varnel in its own process + import + mesh + stored record; OBJ: loader + record),\n"
+                "and that load with the renderer's first frame of the model (%dx%d)\n\n",
+                kWidthPx, kHeightPx);
     for (const ModelFile& file : files()) {
         benchmark::RegisterBenchmark(("loader/" + file.label).c_str(), BM_LoaderAlone, file)
             ->Unit(benchmark::kMillisecond);
+        if (isFBX(file.path)) {
+            benchmark::RegisterBenchmark(("varnel/" + file.label).c_str(), BM_VarnelAlone, file)
+                ->Unit(benchmark::kMillisecond);
+        }
         benchmark::RegisterBenchmark(("viewer/" + file.label).c_str(), BM_ViewerLoad, file)
             ->Unit(benchmark::kMillisecond);
+        if (g_view) {
+            benchmark::RegisterBenchmark(("frame/" + file.label).c_str(), BM_ViewerFirstFrame, file)
+                ->Unit(benchmark::kMillisecond);
+        }
     }
     ThroughputReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    std::printf("\n%-16s %12s %12s %10s %8s\n", "file", "loader ms", "viewer ms", "extra ms", "ratio");
+    std::printf("\n%-16s %11s %11s %11s %11s %11s %12s\n", "file", "loader ms", "varnel ms", "viewer ms", "extra ms",
+                "+frame ms", "varnel/load");
     for (const ModelFile& file : files()) {
         const double loader = reporter.milliseconds("loader/" + file.label);
+        const double varnel = reporter.milliseconds("varnel/" + file.label);
         const double viewer = reporter.milliseconds("viewer/" + file.label);
+        const double frame = reporter.milliseconds("frame/" + file.label);
         if (loader <= 0.0 || viewer <= 0.0) continue;
-        std::printf("%-16s %12.2f %12.2f %10.2f %8.2f\n", file.label.c_str(), loader, viewer, viewer - loader,
-                    viewer / loader);
+        std::printf("%-16s %11.2f ", file.label.c_str(), loader);
+        if (varnel > 0.0) {
+            std::printf("%11.2f ", varnel);
+        } else {
+            std::printf("%11s ", "-");
+        }
+        std::printf("%11.2f %11.2f ", viewer, viewer - loader);
+        if (frame > 0.0) {
+            std::printf("%11.2f ", frame);
+        } else {
+            std::printf("%11s ", "-");
+        }
+        if (varnel > 0.0) {
+            std::printf("%12.2f", varnel / loader);
+        }
+        std::printf("\n");
     }
     benchmark::Shutdown();
+    g_view = nullptr;
     return 0;
 }
