@@ -4,9 +4,9 @@
 // this class fixes which calls are made, with which settings, on which threads.
 //
 // Threads: everything public runs on the main thread (the one that drains `mainQueue`),
-// except latestFrame(), which any thread may call. Discovery refreshes run on a worker
-// of their own, the capture loop on another; both report to the main thread through
-// `mainQueue`, and the published fields change only there.
+// except latestFrame() and adding or removing a sound listener, which any thread may do.
+// Discovery refreshes run on a worker of their own, the capture loop on another; both
+// report to the main thread through `mainQueue`, and the published fields change only there.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
