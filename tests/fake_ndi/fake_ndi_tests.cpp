@@ -465,6 +465,29 @@ TEST_F(FakeNdiTest, ServesManyThreadsAtOnce) {
     EXPECT_GT(frames, 0);
 }
 
+// For programs a test cannot reach by call: every sender falls silent after a while, or
+// never sends at all.
+TEST_F(FakeNdiTest, SendersFallSilentAfterTheTimeTheEnvironmentGives) {
+    struct Case {
+        const char* sendForMs;
+        int64_t lastFrame;  // of a 100 fps sender; -1: none at all
+    };
+    for (const Case c : {Case{"100", 9}, Case{"0", -1}}) {
+        SCOPED_TRACE(c.sendForMs);
+        setenv("FAKE_NDI_SEND_FOR_MS", c.sendForMs, 1);
+        setenv("FAKE_NDI_SENDERS", "Cam@8x8@100@440", 1);
+        control.reset();
+        NDIlib_recv_instance_t receiver = connect(source("Cam"));
+        int64_t last = -1;
+        for (int64_t number; (number = nextNumber(receiver, 400)) >= 0;) last = number;
+        EXPECT_EQ(last, c.lastFrame);
+        recvDestroy(receiver);
+    }
+    unsetenv("FAKE_NDI_SEND_FOR_MS");
+    unsetenv("FAKE_NDI_SENDERS");
+    control.reset();
+}
+
 // The sound as a receiver would take it: every audio frame in turn, in the layout of the
 // capture call used, the samples a sine at the sender's tone.
 TEST_F(FakeNdiTest, SendsATonedSendersSoundBesideItsPictures) {
