@@ -422,7 +422,7 @@ TEST_F(SourcePanelTest, MicrophoneAndGainControlsFollowTheirRules) {
     EXPECT_EQ(text("micGainValue"), QStringLiteral("6 dB"));
     EXPECT_EQ(text("videoGainValue"), QStringLiteral("-8 dB"));
     EXPECT_FALSE(micGain->isEnabled());
-    EXPECT_FALSE(videoGain->isEnabled());  // NDI has no sound of its own
+    EXPECT_TRUE(videoGain->isEnabled());  // a sender's sound takes the source gain too
 
     QTest::mouseClick(mic, Qt::LeftButton);
     EXPECT_TRUE(vm().isMicEnabled());

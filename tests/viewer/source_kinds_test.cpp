@@ -29,7 +29,7 @@ TEST(SourceKindsTest, EachKindMakesTheUsersPromises) {
         QStringList someExtensions;
     };
     const Row rows[] = {
-        {SourceMode::ndi, QStringLiteral("NDI"), std::nullopt, false, false, {}},
+        {SourceMode::ndi, QStringLiteral("NDI"), std::nullopt, false, true, {}},
         {SourceMode::file, QStringLiteral("File"), FilePickKind::videoFile, true, true,
          {QStringLiteral("mp4"), QStringLiteral("mov"), QStringLiteral("webm"), QStringLiteral("mpeg")}},
         {SourceMode::image, QStringLiteral("Image"), FilePickKind::imageFile, false, false,
