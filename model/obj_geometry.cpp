@@ -145,31 +145,46 @@ public:
         }
     }
 
-    // The attribute scan, done: picks the checkpoint halfway through the unclaimed
-    // text and sets it as the limit. Returns the checkpoint, or nullptr when there is
-    // too little left (or a fixed split has no line after it).
-    const Checkpoint* cut(const std::vector<Checkpoint>& checkpoints, size_t size) {
+    // Where the face scan starts, before it runs: its first claim is counted from there.
+    void startAt(size_t offset) {
+        if (!(word_.load(std::memory_order_relaxed) & kLimit)) word_.store(offset, std::memory_order_relaxed);
+    }
+
+    // The attribute scan, done: picks a line halfway through the unclaimed text and
+    // sets it as the limit. Lines before `attributesEnd` take their counts from the
+    // attribute scan's checkpoints; past it no attribute line follows, so any line
+    // start there has the final counts, `totals`. Returns where the far part starts,
+    // or nothing when there is too little left (or a fixed split has no line after it).
+    std::optional<Checkpoint> cut(const std::vector<Checkpoint>& checkpoints, const OBJTextSource& text,
+                                  size_t attributesEnd, const Checkpoint& totals) {
+        const size_t size = text.size();
         uint64_t word = word_.load(std::memory_order_acquire);
         for (;;) {
             if (word & kLimit) {
                 // Fixed in advance: the first checkpoint at or after it is the first line there.
                 const size_t limit = static_cast<size_t>(word & ~kLimit);
                 for (const Checkpoint& c : checkpoints) {
-                    if (c.offset >= limit) return &c;
+                    if (c.offset >= limit) return c;
                 }
-                return nullptr;
+                return std::nullopt;
             }
             const size_t claimed = static_cast<size_t>(word);
-            if (claimed >= size || size - claimed < 2 * kMinSplitBytes) return nullptr;
+            if (claimed >= size || size - claimed < 2 * kMinSplitBytes) return std::nullopt;
             const size_t middle = claimed + (size - claimed) / 2;
-            const Checkpoint* chosen = nullptr;
-            for (const Checkpoint& c : checkpoints) {
-                if (c.offset >= middle) {
-                    chosen = &c;
-                    break;
+            std::optional<Checkpoint> chosen;
+            if (middle < attributesEnd) {
+                for (const Checkpoint& c : checkpoints) {
+                    if (c.offset >= middle && c.offset < attributesEnd) {
+                        chosen = c;
+                        break;
+                    }
                 }
             }
-            if (!chosen || size - chosen->offset < kMinSplitBytes) return nullptr;
+            if (!chosen) {
+                chosen = totals;
+                chosen->offset = text.lineStartAfter(std::max(middle, attributesEnd));
+            }
+            if (chosen->offset >= size || size - chosen->offset < kMinSplitBytes) return std::nullopt;
             if (word_.compare_exchange_weak(word, kLimit | chosen->offset, std::memory_order_acq_rel)) return chosen;
         }
     }
@@ -224,8 +239,9 @@ public:
 
     // `checkpointStep`: how often to note the counts (0: never, 1: at every line);
     // `firstCheckpoint`: the offset of the first one.
-    void run(const OBJTextSource& text, bool fastPaths, std::atomic<size_t>& progress, size_t checkpointStep = 0,
-             size_t firstCheckpoint = 0) {
+    // Lines from the start to `end` (past the last line of interest).
+    void run(const OBJTextSource& text, size_t end, bool fastPaths, std::atomic<size_t>& progress,
+             size_t checkpointStep = 0, size_t firstCheckpoint = 0) {
         const auto fast = [this](OBJLineKind kind, size_t keywordLength, const char* p, const char* end) -> const char* {
             switch (kind) {
                 case OBJLineKind::position: return fastVector<3>(p + keywordLength, end, positions);
@@ -275,7 +291,7 @@ public:
             }
         };
         const size_t first = checkpointStep == 0 ? SIZE_MAX : firstCheckpoint;
-        OBJTextSource::Reader reader(text, 0, text.size());
+        OBJTextSource::Reader reader(text, 0, end);
         scanLines(reader, fastPaths, fast, general,
                   Hook{*this, progress, checkpointStep, std::min(kProgressStep, first), kProgressStep, first});
         progress.store(text.size(), std::memory_order_release);
@@ -350,6 +366,13 @@ public:
         reserveFresh(mesh.indices, counts.triangleIndices);
         // Capacity past what is used is never touched, so it costs address space only.
         reserveFresh(mesh.vertices, std::min<uint64_t>(counts.faceCorners, options.maxVertices));
+    }
+
+    // The counts of the attribute lines before the line the scan starts at.
+    void startWith(const OBJValidationSummary::AttributeCounts& counts) {
+        positionCount_ = counts.positions;
+        texCoordCount_ = counts.texCoords;
+        normalCount_ = counts.normals;
     }
 
     // The far part of a split: starts at a line with the attribute counts there, and
@@ -618,12 +641,19 @@ Expected<Mesh, OBJError> readOBJGeometry(const OBJTextSource& text, const OBJVal
     const size_t size = text.size();
     const bool parallel = useSecondThread(options, size);
     const bool fixedSplit = options.faceSplitAt != OBJGeometryOptions::kNoFixedSplit;
+    // Validation said where the work is: the face scan starts at the first face line
+    // with the counts before it, and the attribute scan ends after the last v, vt or vn
+    // line (a fixed split reads on, to find its line).
+    const size_t facesBegin = std::min(counts.firstFace, size);
+    const size_t attributesEnd = fixedSplit ? size : std::min(counts.attributesEnd, size);
     AttributeReader attributes(counts);
     FaceBuilder faces(counts, options);
+    faces.startWith(counts.beforeFirstFace);
     std::atomic<size_t> attributeProgress{0};
     // The far part of the faces, when the attribute thread takes one.
     FaceSplit split;
     if (fixedSplit) split.fixAt(options.faceSplitAt);
+    split.startAt(facesBegin);
     const bool splits = fixedSplit || (parallel && options.threading == OBJThreading::automatic);
     std::optional<FaceBuilder> later;
     bool ok = true, laterOk = true;
@@ -632,14 +662,17 @@ Expected<Mesh, OBJError> readOBJGeometry(const OBJTextSource& text, const OBJVal
         [&] {
             // Fixed splits note the counts at the first line there only; the others every step.
             const size_t step = !splits ? 0 : fixedSplit ? SIZE_MAX / 2 : kCheckpointStep;
-            attributes.run(text, options.fastPaths, attributeProgress, step, fixedSplit ? options.faceSplitAt : 0);
+            attributes.run(text, attributesEnd, options.fastPaths, attributeProgress, step,
+                           fixedSplit ? options.faceSplitAt : 0);
             if (!splits) return;
-            if (const Checkpoint* start = split.cut(attributes.checkpoints, size)) {
+            const Checkpoint totals{0, attributes.positions.size(), attributes.texCoords.size(),
+                                    attributes.normals.size()};
+            if (const auto start = split.cut(attributes.checkpoints, text, attributesEnd, totals)) {
                 later.emplace(counts, options, *start);
                 laterOk = later->run(text, start->offset, attributeProgress);
             }
         },
-        [&] { ok = faces.run(text, 0, attributeProgress, splits ? &split : nullptr); });
+        [&] { ok = faces.run(text, facesBegin, attributeProgress, splits ? &split : nullptr); });
     if (!ok || !laterOk || (later && !faces.absorb(*later, parallel))) {
         return unexpected(tooManyVertices(options.maxVertices));
     }
@@ -686,7 +719,7 @@ Expected<Mesh, OBJError> parseOBJText(const OBJTextSource& text, size_t skipped,
                 half.invalidAt = offset + invalid;
                 return;
             }
-            half.summary.merge(validateOBJText(piece, pieceLength, fastPaths));
+            half.summary.merge(validateOBJText(piece, pieceLength, fastPaths, offset));
         }
     };
     runBoth(

@@ -22,6 +22,20 @@ struct OBJValidationSummary {
     size_t faceCorners = 0;    // corners of faces with at least three corners
     size_t triangleIndices = 0;
 
+    // Where the geometry pass has work, so its scans can skip the rest. Offsets are in
+    // the whole text; the counts are those the geometry scans keep (v, vt and vn lines
+    // with enough numbers, by their fast and general rules alike).
+    struct AttributeCounts {
+        size_t positions = 0;
+        size_t texCoords = 0;
+        size_t normals = 0;
+    };
+    static constexpr size_t kNoFace = SIZE_MAX;
+    size_t firstFace = kNoFace;     // the first face line's start
+    AttributeCounts beforeFirstFace;  // counted before it (all of them when there is none)
+    AttributeCounts attributes;      // counted in all
+    size_t attributesEnd = 0;        // just past the last v, vt or vn line (0: none)
+
     // Adds the summary of the text that follows this one.
     void merge(const OBJValidationSummary& later);
 
@@ -29,7 +43,8 @@ struct OBJValidationSummary {
     std::vector<std::string> messages() const;
 };
 
-// `data[size]` must be readable (a NUL terminator).
-OBJValidationSummary validateOBJText(const char* data, size_t size, bool fastPaths = true);
+// `data[size]` must be readable (a NUL terminator), or `data` must end right after a
+// line feed. `offset`: where `data` starts in the whole text.
+OBJValidationSummary validateOBJText(const char* data, size_t size, bool fastPaths = true, size_t offset = 0);
 
 }  // namespace lumbrix

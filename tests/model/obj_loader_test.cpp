@@ -123,6 +123,24 @@ TEST(OBJLoaderFaces, NegativeIndicesCountBackFromTheLastRead) {
     EXPECT_EQ(mesh.indices, (std::vector<uint32_t>{0, 1, 2, 3, 2, 1}));
 }
 
+// The face scan starts at the first face with the counts validation kept before it:
+// they must be the lines the scans themselves keep, by the fast and the general rules.
+TEST(OBJLoaderFaces, NegativeIndicesAfterAttributeLinesOfEveryShape) {
+    const Mesh mesh = loadOK(
+        "v 1 2 3\n v 4 5 6\nv 7 8\nvt 0.5 0.5\n\tvn 0 0 1\nv 1 2 3 x\nvt 1\nvx 5 5 5\nv\t6 6 6\n"
+        "v 8 8 8\xC2\x85vn 0 1 0 \xC2\xA0\n"
+        "f -1/-1/-1 -2/-1/-2 -3/-2/-3\n");
+    ASSERT_EQ(mesh.vertices.size(), 3u);
+    // Kept: v 1 2 3, v 4 5 6 (general), v 1 2 3 x, v 8 8 8 (ended by NEL); vt 0.5 0.5; vn 0 0 1, vn 0 1 0.
+    EXPECT_EQ(mesh.vertices[0].position, (Float3{8, 8, 8}));
+    EXPECT_EQ(mesh.vertices[1].position, (Float3{1, 2, 3}));
+    EXPECT_EQ(mesh.vertices[2].position, (Float3{4, 5, 6}));
+    EXPECT_EQ(mesh.vertices[0].normal, (Float3{0, 1, 0}));
+    EXPECT_EQ(mesh.vertices[1].normal, (Float3{0, 0, 1}));
+    EXPECT_EQ(mesh.vertices[2].uv, (Float2{0, 0}));  // -2 of one texture coordinate: none
+    EXPECT_EQ(mesh.vertices[0].uv, (Float2{0.5f, 0.5f}));
+}
+
 TEST(OBJLoaderFaces, FacesWithFewerThanThreeCornersAreIgnored) {
     const Mesh mesh = loadOK(kSquare + "f 1 2\nf 1\nf\nf 2 3 4\n");
     EXPECT_EQ(mesh.indices.size(), 3u);
