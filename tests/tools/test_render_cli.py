@@ -348,7 +348,13 @@ class LiveNDI(unittest.TestCase):
         for senders, extra, hz in cases:
             with self.subTest(senders=senders, extra=extra):
                 movie = os.path.join(self.folder.name, "sound.mp4")
-                code, err, _ = self.render(senders, "Cam", "--seconds", "3", "--fps", "25", "--out", movie, *extra)
+                # Under AddressSanitizer, LeakSanitizer's own tracer has crashed (signal 11 in
+                # the tracer, after a clean render) at the exit of these renders on a loaded
+                # machine; the leak check is left out here, the other sanitizer checks stay.
+                asan = os.environ.get("ASAN_OPTIONS", "")
+                quiet_leaks = {"ASAN_OPTIONS": (asan + ":" if asan else "") + "detect_leaks=0"}
+                code, err, _ = self.render(senders, "Cam", "--seconds", "3", "--fps", "25", "--out", movie, *extra,
+                                           **quiet_leaks)
                 self.assertEqual(code, 0, err)
                 streams = probe(movie, "stream=codec_type,duration")
                 if hz is None:
