@@ -11,6 +11,7 @@
 
 #include "model/obj_geometry.h"
 #include "platform/file_buffer.h"
+#include "platform/file_descriptor.h"
 #include "platform/regular_file.h"
 
 namespace lumbrix {
@@ -47,20 +48,6 @@ OBJLoadResult fromParse(Expected<Mesh, OBJError>&& parsed) {
 }  // namespace
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_descriptor.h"
 #include "platform/regular_file.h"
 
 namespace lumbrix {
@@ -25,20 +26,6 @@ size_t pageSize() {
     static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     return size;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
