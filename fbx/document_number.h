@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_FBX) && !defined(LUMBRIX_TESTS)
+#error "fbx/document_number.h is internal to fbx/"
+#endif
 // Internal to fbx/: numbers as ASCII FBX writes them, and range-checked
 // conversions between the element types a file may hold and the ones asked for.
 #include <charconv>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_FBX) && !defined(LUMBRIX_TESTS)
+#error "fbx/document_parser.h is internal to fbx/"
+#endif
 // Internal to fbx/: the node-table builder that the binary and ASCII readers fill.
 //
 // Both readers walk the file once with an explicit stack (never recursing on the

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_FBX) && !defined(LUMBRIX_TESTS)
+#error "fbx/scene_builder.h is internal to fbx/"
+#endif
 // Builds a Scene from a parsed Document: collects the objects the viewer uses,
 // links them through the Connections block, evaluates transforms and decodes
 // geometry. Everything is keyed by object id.

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_FBX) && !defined(LUMBRIX_TESTS)
+#error "fbx/scene_geometry.h is internal to fbx/"
+#endif
 // Geometry layers turned into the per-corner form GeometryData hands out.
 // Everything here works on decoded arrays, so each rule can be checked
 // without a file, and nothing trusts an index read from one.

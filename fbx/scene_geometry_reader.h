@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_FBX) && !defined(LUMBRIX_TESTS)
+#error "fbx/scene_geometry_reader.h is internal to fbx/"
+#endif
 // Decodes the arrays of one Geometry node that the scene hands out.
 #include <string>
 #include <vector>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_FBX) && !defined(LUMBRIX_TESTS)
+#error "fbx/scene_properties.h is internal to fbx/"
+#endif
 // Reading object headers and Properties70 blocks from the document tree.
 #include <cstdint>
 #include <string>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_FBX) && !defined(LUMBRIX_TESTS)
+#error "fbx/scene_transform.h is internal to fbx/"
+#endif
 // Node transforms as FBX composes them: the local chain of one Model from its
 // Properties70 values, and the geometric matrix applied to its geometry only.
 #include <cstdint>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_MODEL) && !defined(LUMBRIX_TESTS)
+#error "model/fbx_camera_extraction.h is internal to model/"
+#endif
 // Turns the cameras of a loaded FBX scene into the viewer's camera records.
 #include <memory>
 #include <vector>

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_MODEL) && !defined(LUMBRIX_TESTS)
+#error "model/obj_corner_map.h is internal to model/"
+#endif
 // Map from a face corner's resolved (v, vt, vn) triple to its vertex index.
 //
 // Faces mostly reference positions near each other, so the common case is a

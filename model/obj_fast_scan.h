@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_MODEL) && !defined(LUMBRIX_TESTS)
+#error "model/obj_fast_scan.h is internal to model/"
+#endif
 // Fast paths for the common shape of OBJ lines: ASCII, single spaces, plain
 // decimal numbers, LF or CR LF ends. Each function either handles its input
 // exactly as the general rules would, or reports that it cannot, and the caller

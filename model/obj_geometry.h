@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_MODEL) && !defined(LUMBRIX_TESTS)
+#error "model/obj_geometry.h is internal to model/"
+#endif
 // The geometry pass of the OBJ reader, exposed for the loader and its tests.
 #include <atomic>
 #include <cstddef>

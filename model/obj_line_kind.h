@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_MODEL) && !defined(LUMBRIX_TESTS)
+#error "model/obj_line_kind.h is internal to model/"
+#endif
 // Which of the OBJ reader's line kinds a line is.
 #include <string_view>
 

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_MODEL) && !defined(LUMBRIX_TESTS)
+#error "model/obj_text.h is internal to model/"
+#endif
 // Text primitives of the OBJ reader: line breaks, trimming, tokens and numbers.
 //
 // The text is already known to be valid UTF-8, so multi-byte sequences can be

@@ -1,4 +1,7 @@
 #pragma once
+#if !defined(LUMBRIX_INSIDE_MODEL) && !defined(LUMBRIX_TESTS)
+#error "model/obj_validation.h is internal to model/"
+#endif
 // The pass that runs over the whole OBJ text before any geometry is read: it
 // refuses files with several objects or with n-gons, and counts what the
 // geometry pass will need so that pass can reserve its arrays once.
