@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 namespace lumbrix {
@@ -11,6 +12,7 @@ namespace lumbrix {
 struct NDIReceiver::Shared {
     std::shared_ptr<MainQueue> mainQueue;
     std::weak_ptr<NDIReceiver> owner;  // published fields are reached only through this
+    NDIReceiverOptions options;        // fixed at creation
 
     // Set on the main thread while no worker runs; read-only for the workers.
     std::shared_ptr<const NDIRuntime> runtime;
@@ -18,6 +20,8 @@ struct NDIReceiver::Shared {
     // Created and destroyed on the main thread only while the discovery worker is
     // stopped; read by the worker.
     std::atomic<NDIlib_find_instance_t> finder{nullptr};
+    // When the current finder began its search; written with the finder.
+    std::chrono::steady_clock::time_point searchStarted;
     // The finder's source array stays valid only until the next get_current_sources
     // call, and the worker and connect() both make that call: whoever reads the array
     // holds this from the call until its last use of the array.
@@ -50,6 +54,17 @@ struct NDIReceiver::Shared {
         });
     }
 
+    // Whether an empty list has lasted long enough to be explained, and how. Looking for
+    // avahi's socket touches the file system, so it stays off the main thread's way.
+    NDINoSendersHint hintFor(bool noNames) const {
+        if (!noNames || std::chrono::steady_clock::now() - searchStarted < options.quietDelay) {
+            return NDINoSendersHint::none;
+        }
+        std::error_code ignored;
+        return std::filesystem::exists(options.avahiSocketPath, ignored) ? NDINoSendersHint::mdnsRunning
+                                                                          : NDINoSendersHint::mdnsMissing;
+    }
+
     void refresh() {
         const NDIlib_find_instance_t currentFinder = finder.load();
         if (currentFinder == nullptr) {
@@ -72,27 +87,67 @@ struct NDIReceiver::Shared {
                 }
             }
         }
+        const NDINoSendersHint hint = hintFor(names.empty());
         if (!listed) {
-            post([](NDIReceiver& self) {
+            post([hint](NDIReceiver& self) {
                 self.sources_.clear();
                 self.sourcePositions_.clear();
                 self.selectedIndex_ = -1;
+                self.noSendersHint_ = hint;
             });
             return;
         }
         // The selection is an index into the runtime's list, null names included, so
         // it is checked against that count rather than the names kept.
-        post([names = std::move(names), positions = std::move(positions), count](NDIReceiver& self) {
+        post([names = std::move(names), positions = std::move(positions), count, hint](NDIReceiver& self) {
             self.sources_ = names;
             self.sourcePositions_ = positions;
+            self.noSendersHint_ = hint;
             if (count == 0 || self.selectedIndex_ >= static_cast<int64_t>(count)) {
                 self.selectedIndex_ = -1;
             }
         });
     }
 
-    static void captureLoop(std::shared_ptr<Shared> shared, NDIlib_recv_instance_t handle) {
+    // The runtime's counters since the connection began, turned into a rate over the
+    // time since the previous sample.
+    struct StatsSampler {
+        NDIlib_recv_get_performance_fn performance;
+        NDIlib_recv_get_queue_fn queue;
+        std::chrono::steady_clock::time_point last;
+        int64_t lastTotal = 0;
+
+        bool counts() const { return performance != nullptr && queue != nullptr; }
+
+        void begin(NDIlib_recv_instance_t handle) {
+            if (!counts()) return;
+            NDIlib_recv_performance_t total{}, dropped{};
+            performance(handle, &total, &dropped);
+            lastTotal = total.video_frames;
+            last = std::chrono::steady_clock::now();
+        }
+
+        std::optional<NDIReceiveStats> sampleIfDue(NDIlib_recv_instance_t handle, std::chrono::milliseconds interval) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!counts() || now - last < interval) return std::nullopt;
+            NDIlib_recv_performance_t total{}, dropped{};
+            NDIlib_recv_queue_t waiting{};
+            performance(handle, &total, &dropped);
+            queue(handle, &waiting);
+            const double seconds = std::chrono::duration<double>(now - last).count();
+            // A counter that went back is a runtime that started over: no rate this time.
+            const int64_t taken = std::max<int64_t>(0, total.video_frames - lastTotal);
+            last = now;
+            lastTotal = total.video_frames;
+            return NDIReceiveStats{static_cast<double>(taken) / seconds, std::max<int64_t>(0, dropped.video_frames),
+                                   std::max(0, waiting.video_frames)};
+        }
+    };
+
+    static void captureLoop(std::shared_ptr<Shared> shared, NDIlib_recv_instance_t handle, uint64_t serial) {
         const NDIRuntimeFunctions& api = shared->runtime->api();
+        StatsSampler sampler{api.recvGetPerformance, api.recvGetQueue, {}, 0};
+        sampler.begin(handle);
         NDIlib_video_frame_v2_t frame;
         NDIlib_audio_frame_v2_t audio;
         std::memset(&frame, 0, sizeof frame);
@@ -104,6 +159,11 @@ struct NDIReceiver::Shared {
                 break;
             }
             const NDIlib_frame_type_e type = api.recvCaptureV2(handle, &frame, &audio, nullptr, kCaptureTimeoutMs);
+            if (auto stats = sampler.sampleIfDue(handle, shared->options.statsInterval)) {
+                shared->post([serial, stats](NDIReceiver& self) {
+                    if (self.connectionSerial_ == serial) self.receiveStats_ = stats;
+                });
+            }
             if (type == NDIlib_frame_type_audio) {
                 shared->hearSound(audio, interleaved);
                 api.recvFreeAudioV2(handle, &audio);
@@ -174,17 +234,20 @@ struct NDIReceiver::Shared {
     }
 };
 
-std::shared_ptr<NDIReceiver> NDIReceiver::create(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime) {
-    std::shared_ptr<NDIReceiver> receiver(new NDIReceiver(std::move(mainQueue), std::move(loadRuntime)));
+std::shared_ptr<NDIReceiver> NDIReceiver::create(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime,
+                                                 NDIReceiverOptions options) {
+    std::shared_ptr<NDIReceiver> receiver(
+        new NDIReceiver(std::move(mainQueue), std::move(loadRuntime), std::move(options)));
     receiver->shared_->owner = receiver;
     return receiver;
 }
 
-NDIReceiver::NDIReceiver(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime)
+NDIReceiver::NDIReceiver(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime, NDIReceiverOptions options)
     : mainQueue_(std::move(mainQueue)),
       loadRuntime_(loadRuntime ? std::move(loadRuntime) : RuntimeLoader(&NDIRuntime::loadFromEnvironment)),
       shared_(std::make_shared<Shared>()) {
     shared_->mainQueue = mainQueue_;
+    shared_->options = std::move(options);
 }
 
 NDIReceiver::~NDIReceiver() { shutdown(); }
@@ -253,20 +316,64 @@ void NDIReceiver::startDiscoveryNow() {
     if (const char* version = api.version()) {
         printConsoleLine(std::string("✅ NDIlib_initialize OK, version: ") + version);
     }
-    if (shared_->finder.load() == nullptr) {
-        NDIlib_find_create_t settings{};
-        settings.show_local_sources = true;
-        settings.p_groups = nullptr;
-        settings.p_extra_ips = nullptr;
-        NDIlib_find_instance_t finder = api.findCreateV2(&settings);
+    const bool freshFinder = shared_->finder.load() == nullptr;
+    if (freshFinder) {
+        NDIlib_find_instance_t finder = makeFinder();
         if (finder == nullptr) {
-            printConsoleLine("❌ NDIlib_find_create_v2 failed");
             return;
         }
         shared_->finder.store(finder);
     }
     stopDiscoveryWorker();
+    if (freshFinder) {
+        shared_->searchStarted = std::chrono::steady_clock::now();
+    }
     startDiscoveryWorker();
+}
+
+NDIlib_find_instance_t NDIReceiver::makeFinder() {
+    NDIlib_find_create_t settings{};
+    settings.show_local_sources = true;
+    settings.p_groups = nullptr;
+    settings.p_extra_ips = extraIPs_.empty() ? nullptr : extraIPs_.c_str();
+    NDIlib_find_instance_t finder = shared_->runtime->api().findCreateV2(&settings);
+    if (finder == nullptr) {
+        printConsoleLine("❌ NDIlib_find_create_v2 failed");
+    }
+    return finder;
+}
+
+void NDIReceiver::setExtraIPs(std::string list) {
+    if (list == extraIPs_) {
+        return;
+    }
+    extraIPs_ = std::move(list);
+    notifyChanged();
+    if (shared_->finder.load() == nullptr) {
+        return;  // the next discovery's finder takes it
+    }
+    stopDiscoveryWorker();
+    shared_->runtime->api().findDestroy(shared_->finder.exchange(nullptr));
+    noSendersHint_ = NDINoSendersHint::none;
+    if (NDIlib_find_instance_t finder = makeFinder()) {
+        shared_->finder.store(finder);
+        shared_->searchStarted = std::chrono::steady_clock::now();
+        startDiscoveryWorker();
+    }
+    notifyChanged();
+}
+
+void NDIReceiver::setBandwidth(NDIBandwidth bandwidth) {
+    if (bandwidth == bandwidth_) {
+        return;
+    }
+    bandwidth_ = bandwidth;
+    notifyChanged();
+    if (chosen_ && shared_->receiver.load() != nullptr) {
+        stopCaptureLoop();
+        const ChosenSender sender = *chosen_;
+        openReceiver(sender, selectedIndex_);
+    }
 }
 
 // The repeating 1.0 s timer and the queue its ticks dispatch to, in one worker. Its
@@ -343,25 +450,41 @@ void NDIReceiver::connect(int index) {
         printConsoleLine("❌ connect(index:) out of range, index=" + std::to_string(index) + ", count=" + std::to_string(count));
         return;
     }
+    ChosenSender sender;
+    if (list[index].p_ndi_name != nullptr) sender.name = list[index].p_ndi_name;
+    if (list[index].p_url_address != nullptr) sender.url = list[index].p_url_address;
+    openReceiver(sender, index);
+}
+
+// The capture loop is stopped. The sender is kept by its strings rather than by the
+// finder's entry, so the bandwidth can change after the list has moved on.
+void NDIReceiver::openReceiver(const ChosenSender& sender, int index) {
+    const NDIRuntimeFunctions& api = shared_->runtime->api();
     if (NDIlib_recv_instance_t old = shared_->receiver.exchange(nullptr)) {
         api.recvDestroy(old);
     }
     NDIlib_recv_create_v3_t settings{};
-    settings.source_to_connect_to = list[index];
+    settings.source_to_connect_to.p_ndi_name = sender.name ? sender.name->c_str() : nullptr;
+    settings.source_to_connect_to.p_url_address = sender.url ? sender.url->c_str() : nullptr;
     settings.color_format = NDIlib_recv_color_format_BGRX_BGRA;
-    settings.bandwidth = NDIlib_recv_bandwidth_highest;
+    settings.bandwidth =
+        bandwidth_ == NDIBandwidth::lowest ? NDIlib_recv_bandwidth_lowest : NDIlib_recv_bandwidth_highest;
     settings.allow_video_fields = false;
     settings.p_ndi_recv_name = nullptr;
     NDIlib_recv_instance_t handle = api.recvCreateV3(&settings);
+    ++connectionSerial_;
+    receiveStats_.reset();
     if (handle == nullptr) {
         printConsoleLine("❌ NDIlib_recv_create_v3 failed");
+        notifyChanged();
         return;
     }
+    chosen_ = sender;
     shared_->receiver.store(handle);
     selectedIndex_ = index;
     notifyChanged();
     shared_->running.store(true);
-    captureLoop_ = std::thread(&Shared::captureLoop, shared_, handle);
+    captureLoop_ = std::thread(&Shared::captureLoop, shared_, handle, connectionSerial_);
 }
 
 void NDIReceiver::shutdown() {
@@ -386,11 +509,15 @@ void NDIReceiver::shutdown() {
         std::lock_guard lock(shared_->frameLock);
         shared_->latestFrame.reset();
     }
+    chosen_.reset();
+    ++connectionSerial_;
     publish([](NDIReceiver& self) {
         self.sources_.clear();
         self.sourcePositions_.clear();
         self.selectedIndex_ = -1;
         self.lastFrameSize_ = FrameSize{};
+        self.receiveStats_.reset();
+        self.noSendersHint_ = NDINoSendersHint::none;
     });
 }
 

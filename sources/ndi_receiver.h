@@ -20,6 +20,7 @@
 
 #include "platform/main_queue.h"
 #include "sources/ndi_runtime.h"
+#include "sources/ndi_settings.h"
 #include "sources/video_frame.h"
 
 namespace lumbrix {
@@ -39,6 +40,28 @@ struct NDISoundBlock {
     const float* interleaved = nullptr;
 };
 
+// What the runtime counts for the current connection, sampled about once a second.
+struct NDIReceiveStats {
+    double framesPerSecond = 0.0;  // video frames taken in over the last interval
+    int64_t droppedFrames = 0;     // video frames lost since connecting
+    int queuedFrames = 0;          // video frames waiting in the runtime's queue
+    bool operator==(const NDIReceiveStats&) const = default;
+};
+
+// Why the sender list may be empty, once discovery has found nothing for a while.
+enum class NDINoSendersHint {
+    none,         // senders found, or not searched for long enough
+    mdnsRunning,  // avahi-daemon is there: senders may sit on another subnet
+    mdnsMissing,  // no avahi-daemon: only extra addresses can find senders
+};
+
+struct NDIReceiverOptions {
+    std::chrono::milliseconds statsInterval{1000};
+    // How long discovery may find nothing before the list's emptiness is explained.
+    std::chrono::milliseconds quietDelay{5000};
+    std::string avahiSocketPath = kAvahiSocketPath;
+};
+
 enum class NDIRuntimeStatus {
     notTried,  // discovery never started
     loaded,
@@ -56,7 +79,7 @@ public:
 
     // `loadRuntime` defaults to NDIRuntime::loadFromEnvironment.
     static std::shared_ptr<NDIReceiver> create(std::shared_ptr<MainQueue> mainQueue,
-                                               RuntimeLoader loadRuntime = {});
+                                               RuntimeLoader loadRuntime = {}, NDIReceiverOptions options = {});
     ~NDIReceiver();
     NDIReceiver(const NDIReceiver&) = delete;
     NDIReceiver& operator=(const NDIReceiver&) = delete;
@@ -75,6 +98,15 @@ public:
     // Stops everything and releases the runtime; startDiscovery may be called again.
     void shutdown();
 
+    // For the connections made from now on; a live one is made again with it, to the
+    // same sender.
+    void setBandwidth(NDIBandwidth bandwidth);
+    NDIBandwidth bandwidth() const { return bandwidth_; }
+    // A list as normalizeExtraIPs makes it; empty for none. A running discovery starts
+    // over with a new finder, since the runtime reads the list only when it makes one.
+    void setExtraIPs(std::string list);
+    const std::string& extraIPs() const { return extraIPs_; }
+
     // Published state (main thread).
     const std::vector<std::string>& sources() const { return sources_; }
     // Where each of sources() stands in the runtime's list, the index connect() takes:
@@ -84,6 +116,10 @@ public:
     FrameSize lastFrameSize() const { return lastFrameSize_; }
     NDIRuntimeStatus runtimeStatus() const { return runtimeStatus_; }
     const std::string& runtimeProblem() const { return runtimeProblem_; }
+    // None before the connection's first sample, and always with a runtime that does
+    // not export its counters.
+    const std::optional<NDIReceiveStats>& receiveStats() const { return receiveStats_; }
+    NDINoSendersHint noSendersHint() const { return noSendersHint_; }
     const std::shared_ptr<MainQueue>& mainQueue() const { return mainQueue_; }
     // Called on the main thread after any published field changed.
     void setChangeHandler(std::function<void()> handler) { changed_ = std::move(handler); }
@@ -102,8 +138,16 @@ public:
 private:
     struct Shared;
 
-    NDIReceiver(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime);
+    // The sender of the current connection, as the runtime named it when it was chosen.
+    struct ChosenSender {
+        std::optional<std::string> name;
+        std::optional<std::string> url;
+    };
+
+    NDIReceiver(std::shared_ptr<MainQueue> mainQueue, RuntimeLoader loadRuntime, NDIReceiverOptions options);
     void startDiscoveryNow();
+    NDIlib_find_instance_t makeFinder();
+    void openReceiver(const ChosenSender& sender, int index);
     void startDiscoveryWorker();
     void stopDiscoveryWorker();
     void stopCaptureLoop();
@@ -123,6 +167,13 @@ private:
     NDIRuntimeStatus runtimeStatus_ = NDIRuntimeStatus::notTried;
     std::string runtimeProblem_;
     std::function<void()> changed_;
+    std::optional<NDIReceiveStats> receiveStats_;
+    NDINoSendersHint noSendersHint_ = NDINoSendersHint::none;
+    NDIBandwidth bandwidth_ = NDIBandwidth::highest;
+    std::string extraIPs_;
+    std::optional<ChosenSender> chosen_;
+    // Counts connections, so samples a finished capture loop left queued are dropped.
+    uint64_t connectionSerial_ = 0;
 
     std::thread discoveryWorker_;
     std::thread captureLoop_;

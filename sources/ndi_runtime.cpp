@@ -80,6 +80,9 @@ Expected<std::shared_ptr<const NDIRuntime>, NDIRuntimeLoadFailure> NDIRuntime::l
         resolve(library, "NDIlib_recv_capture_v2", api.recvCaptureV2, missing);
         resolve(library, "NDIlib_recv_free_video_v2", api.recvFreeVideoV2, missing);
         resolve(library, "NDIlib_recv_free_audio_v2", api.recvFreeAudioV2, missing);
+        api.recvGetPerformance =
+            reinterpret_cast<NDIlib_recv_get_performance_fn>(dlsym(library, "NDIlib_recv_get_performance"));
+        api.recvGetQueue = reinterpret_cast<NDIlib_recv_get_queue_fn>(dlsym(library, "NDIlib_recv_get_queue"));
         if (!missing.empty()) {
             failure.tried.push_back(path + ": does not export " + missing);
             continue;
@@ -87,6 +90,10 @@ Expected<std::shared_ptr<const NDIRuntime>, NDIRuntimeLoadFailure> NDIRuntime::l
         return std::shared_ptr<const NDIRuntime>(new NDIRuntime(path, api));
     }
     return unexpected(std::move(failure));
+}
+
+std::shared_ptr<const NDIRuntime> NDIRuntime::fromFunctions(std::string path, NDIRuntimeFunctions api) {
+    return std::shared_ptr<const NDIRuntime>(new NDIRuntime(std::move(path), api));
 }
 
 Expected<std::shared_ptr<const NDIRuntime>, NDIRuntimeLoadFailure> NDIRuntime::loadFromEnvironment() {

@@ -25,6 +25,10 @@ struct NDIRuntimeFunctions {
     NDIlib_recv_capture_v2_fn recvCaptureV2 = nullptr;
     NDIlib_recv_free_video_v2_fn recvFreeVideoV2 = nullptr;
     NDIlib_recv_free_audio_v2_fn recvFreeAudioV2 = nullptr;
+    // Optional: runtimes before these were exported still receive, they only report
+    // no counters.
+    NDIlib_recv_get_performance_fn recvGetPerformance = nullptr;
+    NDIlib_recv_get_queue_fn recvGetQueue = nullptr;
 };
 
 // Why no runtime could be loaded: every place tried, with the loader's reason for each.
@@ -48,6 +52,10 @@ public:
     // the process (its threads may outlive any one receiver); a failure is not kept, so
     // a runtime installed while Lumbrix runs is found on the next attempt.
     static Expected<std::shared_ptr<const NDIRuntime>, NDIRuntimeLoadFailure> loadFromEnvironment();
+
+    // A runtime whose entry points the caller has resolved itself, e.g. one loaded here
+    // with some of them taken away to stand for an older runtime.
+    static std::shared_ptr<const NDIRuntime> fromFunctions(std::string path, NDIRuntimeFunctions api);
 
     const NDIRuntimeFunctions& api() const { return api_; }
     const std::string& path() const { return path_; }

@@ -9,8 +9,10 @@
 
 #include "sources/ndi_receiver.h"
 #include "ui/panel_elided_label.h"
+#include "ui/panel_extra_ips_dialog.h"
 #include "ui/panel_segmented_picker.h"
 #include "ui/panel_style.h"
+#include "viewer/ndi_choices.h"
 #include "viewer/path_name.h"
 #include "viewer/source_kinds.h"
 
@@ -50,6 +52,28 @@ QString frameSizeText(double width, double height) {
     return wholeNumberText(width) + QChar(0x00D7) + wholeNumberText(height);
 }
 
+QString receiveStatsText(const NDIReceiveStats& stats) {
+    return QStringLiteral("%1 fps · %2 dropped · %3 queued")
+        .arg(stats.framesPerSecond, 0, 'f', 1)
+        .arg(stats.droppedFrames)
+        .arg(stats.queuedFrames);
+}
+
+QString noSendersHintText(NDINoSendersHint hint) {
+    switch (hint) {
+    case NDINoSendersHint::none:
+        break;
+    case NDINoSendersHint::mdnsRunning:
+        return QStringLiteral(
+            "No senders found. Senders on another subnet, or behind a firewall, can be added by address with "
+            "Extra IPs.");
+    case NDINoSendersHint::mdnsMissing:
+        return QStringLiteral(
+            "No senders found. mDNS (avahi-daemon) is not running, so senders are found only through Extra IPs.");
+    }
+    return {};
+}
+
 PanelSourceSection::PanelSourceSection(ViewerViewModel& viewModel, QWidget* parent) : QWidget(parent), vm_(viewModel) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(14, 14, 14, 14);
@@ -75,11 +99,34 @@ PanelSourceSection::PanelSourceSection(ViewerViewModel& viewModel, QWidget* pare
     refreshRow->setSpacing(8);
     auto* refresh = new QPushButton(QStringLiteral("Refresh"), ndiPage_);
     refresh->setObjectName(QStringLiteral("refreshButton"));
+    auto* extraIPs = new QPushButton(QStringLiteral("Extra IPs…"), ndiPage_);
+    extraIPs->setObjectName(QStringLiteral("extraIPsButton"));
+    extraIPs->setToolTip(QStringLiteral("Addresses of machines whose senders discovery does not find"));
     frameSize_ = new QLabel(ndiPage_);
     frameSize_->setObjectName(QStringLiteral("frameSizeLabel"));
     refreshRow->addWidget(refresh);
+    refreshRow->addWidget(extraIPs);
     refreshRow->addWidget(frameSize_, 1);
     ndiLayout->addLayout(refreshRow);
+    auto* bandwidthRow = new QHBoxLayout;
+    bandwidthRow->setSpacing(8);
+    bandwidthRow->addWidget(new QLabel(QStringLiteral("Bandwidth"), ndiPage_));
+    bandwidthPicker_ = new SegmentedPicker({QStringLiteral("Highest"), QStringLiteral("Lowest")}, ndiPage_);
+    bandwidthPicker_->setObjectName(QStringLiteral("ndiBandwidthPicker"));
+    bandwidthPicker_->setToolTip(
+        QStringLiteral("Lowest asks the sender for its small preview stream, for slow links or many receivers"));
+    bandwidthRow->addWidget(bandwidthPicker_, 1);
+    ndiLayout->addLayout(bandwidthRow);
+    receiveStats_ = makeCaptionLabel(QString(), false, ndiPage_);
+    receiveStats_->setObjectName(QStringLiteral("ndiStatsLabel"));
+    receiveStats_->setToolTip(
+        QStringLiteral("Video frames received per second, frames lost since connecting, and frames waiting "
+                       "in the NDI runtime's queue"));
+    ndiLayout->addWidget(receiveStats_);
+    noSendersHint_ = makeCaptionLabel(QString(), false, ndiPage_);
+    noSendersHint_->setObjectName(QStringLiteral("ndiHintLabel"));
+    noSendersHint_->setWordWrap(true);
+    ndiLayout->addWidget(noSendersHint_);
     layout->addWidget(ndiPage_);
 
     filePage_ = makePage(QStringLiteral("videoFilePage"), this);
@@ -100,6 +147,10 @@ PanelSourceSection::PanelSourceSection(ViewerViewModel& viewModel, QWidget* pare
     // The asynchronous refresh: refreshSources waits up to half a second for the network,
     // which would freeze the window.
     connect(refresh, &QPushButton::clicked, this, [this] { vm_.receiver()->requestRefresh(); });
+    connect(extraIPs, &QPushButton::clicked, this, &PanelSourceSection::editExtraIPs);
+    connect(bandwidthPicker_, &SegmentedPicker::activated, this, [this](int index) {
+        chooseNDIBandwidth(vm_, index == 1 ? NDIBandwidth::lowest : NDIBandwidth::highest);
+    });
     letButtonsShrink(this);
     connect(&vm_, &ViewerViewModel::changed, this, &PanelSourceSection::refresh);
 
@@ -153,6 +204,25 @@ void PanelSourceSection::refreshReceiver() {
 
     const FrameSize size = receiver.lastFrameSize();
     frameSize_->setText(frameSizeText(size.width, size.height));
+
+    bandwidthPicker_->setCurrentIndex(receiver.bandwidth() == NDIBandwidth::lowest ? 1 : 0);
+    // A runtime without counters shows nothing rather than zeros that look measured.
+    const auto& stats = receiver.receiveStats();
+    receiveStats_->setText(stats ? receiveStatsText(*stats) : QString());
+    receiveStats_->setVisible(stats.has_value());
+    const QString hint = noSendersHintText(receiver.noSendersHint());
+    noSendersHint_->setText(hint);
+    noSendersHint_->setVisible(!hint.isEmpty());
+}
+
+void PanelSourceSection::editExtraIPs() {
+    // Without a nested event loop, like the file panels: discovery and the picture go
+    // on while the user types.
+    auto* dialog = new ExtraIPsDialog(
+        QString::fromStdString(vm_.receiver()->extraIPs()).replace(QLatin1Char(','), QStringLiteral(", ")),
+        [this](const QString& typed) { return chooseNDIExtraIPs(vm_, typed); }, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void PanelSourceSection::chooseSender(int entry) {

@@ -6,6 +6,7 @@
 // (NDI senders, video file, image).
 #include <QWidget>
 
+#include "sources/ndi_receiver.h"
 #include "viewer/viewer_view_model.h"
 
 class QComboBox;
@@ -28,6 +29,7 @@ private:
     void refreshReceiver();
     void refreshFiles();
     void chooseSender(int entry);
+    void editExtraIPs();
 
     ViewerViewModel& vm_;
     SegmentedPicker* modePicker_;
@@ -36,11 +38,20 @@ private:
     QWidget* imagePage_;
     QComboBox* senderPicker_;
     QLabel* frameSize_;
+    SegmentedPicker* bandwidthPicker_;
+    QLabel* receiveStats_;
+    QLabel* noSendersHint_;
     ElidedLabel* videoFileLabel_;
     ElidedLabel* imageFileLabel_;
 };
 
 // The last NDI frame's size as "1920×1080", or "—" before any frame.
 QString frameSizeText(double width, double height);
+
+// The receiver's counters as one line: rate, losses since connecting, frames waiting.
+QString receiveStatsText(const NDIReceiveStats& stats);
+
+// Why the sender list may be empty; empty text when there is nothing to explain.
+QString noSendersHintText(NDINoSendersHint hint);
 
 }  // namespace lumbrix

@@ -246,6 +246,19 @@ void Persistence::saveSidebarCollapsed(bool collapsed) { store(Keys::sidebarColl
 
 bool Persistence::loadSidebarCollapsed() const { return readBool(settings_->value(Keys::sidebarCollapsed)); }
 
+void Persistence::saveNDIBandwidth(NDIBandwidth bandwidth) {
+    store(Keys::ndiBandwidth, bandwidth == NDIBandwidth::lowest ? QStringLiteral("lowest") : QStringLiteral("highest"));
+}
+
+NDIBandwidth Persistence::loadNDIBandwidth() const {
+    return settings_->value(Keys::ndiBandwidth).toString() == QLatin1String("lowest") ? NDIBandwidth::lowest
+                                                                                      : NDIBandwidth::highest;
+}
+
+void Persistence::saveNDIExtraIPs(const QString& list) { store(Keys::ndiExtraIPs, list); }
+
+QString Persistence::loadNDIExtraIPs() const { return settings_->value(Keys::ndiExtraIPs).toString(); }
+
 void Persistence::saveWindowGeometry(const QByteArray& geometry) { store(Keys::windowGeometry, geometry); }
 
 std::optional<QByteArray> Persistence::loadWindowGeometry() const { return data(Keys::windowGeometry); }

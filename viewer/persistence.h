@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include "render/camera_state.h"
+#include "sources/ndi_settings.h"
 #include "viewer/persisted_records.h"
 
 class QSettings;
@@ -35,6 +36,8 @@ struct PersistenceKeys {
     static inline const QString recentFiles = QStringLiteral("recentFiles");
     static inline const QString sidebarCollapsed = QStringLiteral("sidebarCollapsed");
     static inline const QString windowGeometry = QStringLiteral("windowGeometry");
+    static inline const QString ndiBandwidth = QStringLiteral("ndiBandwidth");
+    static inline const QString ndiExtraIPs = QStringLiteral("ndiExtraIPs");
 };
 
 struct LastModel {
@@ -107,6 +110,13 @@ public:
     void saveSidebarCollapsed(bool collapsed);
     // False when absent.
     bool loadSidebarCollapsed() const;
+
+    void saveNDIBandwidth(NDIBandwidth bandwidth);
+    // Highest when absent or unknown: the full picture is what a check of content needs.
+    NDIBandwidth loadNDIBandwidth() const;
+    // The finder's extra addresses as normalizeExtraIPs makes them; empty when absent.
+    void saveNDIExtraIPs(const QString& list);
+    QString loadNDIExtraIPs() const;
 
     // The window's QWidget::saveGeometry() bytes.
     void saveWindowGeometry(const QByteArray& geometry);

@@ -7,6 +7,7 @@
 
 #include "capture/audio_capture.h"
 #include "sources/ndi_receiver.h"
+#include "viewer/ndi_choices.h"
 #include "viewer/path_name.h"
 #include "viewer/qt_main_queue.h"
 #include "viewer/source_kinds.h"
@@ -74,6 +75,7 @@ void ViewerViewModel::activate() {
     }
 
     write(Field::isSidebarCollapsed, isSidebarCollapsed_, persistence_.loadSidebarCollapsed());
+    restoreNDIChoices(*this);
 
     const bool shiftHeld = dependencies_.isShiftHeld && dependencies_.isShiftHeld();
     const StartupPlan plan = planStartup(previousLaunchUnfinished, shiftHeld);

@@ -33,6 +33,7 @@ typedef struct FakeNdiFindSettings {
     int show_local_sources;
     int groups_null;
     int extra_ips_null;
+    char extra_ips[256];  // truncated; empty when null
 } FakeNdiFindSettings;
 
 // What NDIlib_recv_get_performance and NDIlib_recv_get_queue report.

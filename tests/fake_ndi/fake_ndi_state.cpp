@@ -147,7 +147,11 @@ void* FakeNdi::createFinder(const NDIlib_find_create_t* settings) {
         settings == nullptr || settings->show_local_sources,
         settings == nullptr || settings->p_groups == nullptr,
         settings == nullptr || settings->p_extra_ips == nullptr,
+        {},
     });
+    if (settings != nullptr && settings->p_extra_ips != nullptr) {
+        copyText(findSettings_->extra_ips, sizeof findSettings_->extra_ips, settings->p_extra_ips);
+    }
     if (failFindCreate_) {
         return nullptr;
     }

@@ -1,0 +1,50 @@
+// The SOURCE section's NDI choices through the view model: into the real receiver on
+// the fake runtime, and back from the store on the next start.
+#include <stdlib.h>
+
+#include "tests/fake_ndi/fake_ndi_control.h"
+#include "tests/viewer/view_model_support.h"
+#include "viewer/ndi_choices.h"
+
+namespace lumbrix::test {
+namespace {
+
+TEST_F(ViewModelTest, NDIChoicesReachTheRuntimeAndComeBackOnTheNextStart) {
+    ::setenv("NDI_RUNTIME_DIR_V6", LUMBRIX_FAKE_NDI_DIR, 1);
+    ::setenv("FAKE_NDI_MAX_WAIT_MS", "20", 1);
+    ::setenv("FAKE_NDI_SENDERS", "Stage@16x16@30", 1);
+    FakeNdiControl fake;
+    ASSERT_TRUE(fake.loaded()) << fake.error();
+    fake.reset();
+    auto start = [&]() -> ViewerViewModel& {
+        auto deps = dependencies();
+        deps.receiver = NDIReceiver::create(deps.mainQueue);
+        ViewerViewModel& vm = make(std::move(deps));
+        vm.activate();
+        EXPECT_TRUE(pumpUntil([&] { return vm.receiver()->sources().size() == 1; }));
+        return vm;
+    };
+
+    ViewerViewModel& first = start();
+    const auto refused = chooseNDIExtraIPs(first, QStringLiteral("10.0.0.5, studio b"));
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_TRUE(refused->contains(QStringLiteral("studio b"))) << refused->toStdString();
+    EXPECT_EQ(fake.counter("find_create_calls"), 1) << "a refused list leaves the finder alone";
+    EXPECT_FALSE(chooseNDIExtraIPs(first, QStringLiteral(" 10.0.0.5 , studio-b.local ")).has_value());
+    EXPECT_STREQ(fake.lastFindSettings()->extra_ips, "10.0.0.5,studio-b.local");
+    chooseNDIBandwidth(first, NDIBandwidth::lowest);
+    first.deactivate();
+    model.reset();
+
+    fake.reset();
+    ViewerViewModel& second = start();
+    EXPECT_EQ(fake.counter("find_create_calls"), 1) << "the restored list is in the first finder";
+    EXPECT_STREQ(fake.lastFindSettings()->extra_ips, "10.0.0.5,studio-b.local");
+    second.receiver()->connect(0);
+    ASSERT_TRUE(fake.lastRecvSettings().has_value());
+    EXPECT_EQ(fake.lastRecvSettings()->bandwidth, NDIlib_recv_bandwidth_lowest);
+    second.deactivate();
+}
+
+}  // namespace
+}  // namespace lumbrix::test
