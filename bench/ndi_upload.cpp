@@ -13,7 +13,9 @@
 //     of the upload that put it in the texture, worst case and 99th percentile, against
 //     one frame interval.
 // Both upload paths are measured (glTexSubImage2D straight from the frame, and through a
-// pixel-buffer object); the source uses the faster.
+// pixel-buffer object); the source uses the faster. 1080p60 also runs with the sender's
+// sound (a 1 kHz tone, 48 kHz stereo) played on SDL's dummy driver, which takes samples
+// at the real pace: its CPU per frame next to the silent case's is what sound costs.
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 #include <stdlib.h>
@@ -49,9 +51,11 @@ struct Case {
     int width;
     int height;
     double fps;
+    int toneHz;  // 0: no sound
 };
 
-const Case kCases[] = {{"1080p60", 1920, 1080, 60.0}, {"2160p30", 3840, 2160, 30.0}};
+const Case kCases[] = {
+    {"1080p60", 1920, 1080, 60.0, 0}, {"1080p60+sound", 1920, 1080, 60.0, 1000}, {"2160p30", 3840, 2160, 30.0, 0}};
 
 struct Figures {
     double framesPerSecond = 0.0;
@@ -97,7 +101,11 @@ void liveUpload(benchmark::State& state, Case spec, NDIUploadPath path) {
     }
     fake.reset();
     char senders[128];
-    std::snprintf(senders, sizeof senders, "Bench@%dx%d@%g", spec.width, spec.height, spec.fps);
+    if (spec.toneHz > 0) {
+        std::snprintf(senders, sizeof senders, "Bench@%dx%d@%g@%d", spec.width, spec.height, spec.fps, spec.toneHz);
+    } else {
+        std::snprintf(senders, sizeof senders, "Bench@%dx%d@%g", spec.width, spec.height, spec.fps);
+    }
     fake.setSenders(senders);
 
     auto queue = std::make_shared<TaskQueue>();
@@ -110,6 +118,12 @@ void liveUpload(benchmark::State& state, Case spec, NDIUploadPath path) {
     }
     receiver->connect(0);
     NDITextureSource source(receiver, path);
+    if (spec.toneHz > 0 && !source.playsSound()) {
+        receiver->shutdown();
+        queue->drain();
+        state.SkipWithError("no playback device for the sound");
+        return;
+    }
 
     std::vector<double> deliveriesMs;
     uint32_t lastShown = 0;
@@ -191,6 +205,7 @@ void liveUpload(benchmark::State& state, Case spec, NDIUploadPath path) {
 
 int main(int argc, char** argv) {
     ::setenv("NDI_RUNTIME_DIR_V6", LUMBRIX_FAKE_NDI_DIR, 0);
+    ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     auto context = HeadlessGLContext::create();
     if (!context) {
         std::fprintf(stderr, "No OpenGL context: %s\n", context.error().description.c_str());
@@ -209,12 +224,21 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    std::printf("\n%-16s %8s %8s %12s %11s %7s %12s %10s %9s\n", "case", "fps", "sender", "cpu ms/frame",
+    std::printf("\n%-20s %8s %8s %12s %11s %7s %12s %10s %9s\n", "case", "fps", "sender", "cpu ms/frame",
                 "memcpy ms", "ratio", "worst ms", "p99 ms", "interval");
     for (const auto& [name, f] : g_figures) {
-        std::printf("%-16s %8.2f %8.2f %12.2f %11.2f %7.2f %12.2f %10.2f %9.2f\n", name.c_str(), f.framesPerSecond,
+        std::printf("%-20s %8.2f %8.2f %12.2f %11.2f %7.2f %12.2f %10.2f %9.2f\n", name.c_str(), f.framesPerSecond,
                     f.senderFps, f.cpuMsPerFrame, f.memcpyMsPerFrame, f.cpuMsPerFrame / f.memcpyMsPerFrame,
                     f.worstDeliveryMs, f.p99DeliveryMs, f.intervalMs);
+    }
+    for (const char* path : {" direct", " pbo"}) {
+        const auto silent = g_figures.find(std::string("1080p60") + path);
+        const auto sound = g_figures.find(std::string("1080p60+sound") + path);
+        if (silent != g_figures.end() && sound != g_figures.end()) {
+            const double added = sound->second.cpuMsPerFrame - silent->second.cpuMsPerFrame;
+            std::printf("1080p60%s: sound adds %.3f ms CPU per frame (%+.1f %%)\n", path, added,
+                        100.0 * added / silent->second.cpuMsPerFrame);
+        }
     }
     return 0;
 }
