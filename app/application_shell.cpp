@@ -98,6 +98,10 @@ std::function<void()> menuHandler(Command command, MainWindow& window, HelpPanel
         return [&notifications] { notifications.post(kToggleFloorGridNotification); };
     case Command::fullScreenView:
         return [&window] { window.setFullScreenView(!window.isFullScreenView()); };
+    case Command::reloadFiles:
+        return [&vm] { vm.reloadFiles(); };
+    case Command::reloadWhenChanged:
+        return [&vm] { vm.setReloadFilesWhenChanged(!vm.reloadFilesWhenChanged()); };
     case Command::keyboardShortcuts:
         // The controller may go before the window that holds the menu.
         return [controller = QPointer<HelpPanelController>(&help)] {
@@ -156,6 +160,14 @@ void installMenus(MainWindow& window, HelpPanelController& help, NotificationCen
         // The window holds the keys too, so they act while full screen hides the menu bar.
         window.addAction(action);
         QObject::connect(action, &QAction::triggered, &window, menuHandler(spec.command, window, help, notifications));
+        if (spec.command == Command::reloadWhenChanged) {
+            ViewerViewModel& vm = window.viewModel();
+            action->setCheckable(true);
+            action->setChecked(vm.reloadFilesWhenChanged());
+            QObject::connect(&vm, &ViewerViewModel::changed, action, [action, &vm](ViewerViewModel::Field field) {
+                if (field == ViewerViewModel::Field::reloadFilesWhenChanged) action->setChecked(vm.reloadFilesWhenChanged());
+            });
+        }
     }
 }
 

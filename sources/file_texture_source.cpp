@@ -9,6 +9,7 @@
 #include "platform/regular_file.h"
 #include "sources/audio_tap.h"
 #include "sources/file_playback.h"
+#include "sources/media_file.h"
 #include "sources/picture_texture.h"
 
 namespace lumbrix {
@@ -24,6 +25,12 @@ FileTextureSource::~FileTextureSource() {
     tap_.reset();
     duePicture_.reset();
     playback_.reset();
+}
+
+std::optional<std::string> FileTextureSource::checkFile(const std::string& path) {
+    auto opened = MediaFile::open(path);
+    if (!opened) return opened.error().description;
+    return std::nullopt;
 }
 
 void FileTextureSource::prepare() {

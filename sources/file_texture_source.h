@@ -39,6 +39,8 @@ public:
 
     // Stores the path; nothing is opened until prepare().
     static std::shared_ptr<FileTextureSource> create(std::string path, std::shared_ptr<MainQueue> mainQueue);
+    // Why prepare() would not get pictures from `path`; none when its video opens.
+    static std::optional<std::string> checkFile(const std::string& path);
     ~FileTextureSource() override;
     FileTextureSource(const FileTextureSource&) = delete;
     FileTextureSource& operator=(const FileTextureSource&) = delete;

@@ -273,6 +273,21 @@ GLTexture loadPicture(const std::string& path, std::string& problem) {
 
 ImageTextureSource::ImageTextureSource(std::string path) : path_(std::move(path)) {}
 
+std::optional<std::string> ImageTextureSource::checkFile(const std::string& path) {
+    if (auto reason = regularFileReason(path)) return reason;
+    // The largest texture any driver we meet offers; the upload checks the real limit.
+    constexpr int kCheckMaxSide = 16384;
+    std::string problem;
+    try {
+        FramePtr decoded = decodeFirstPicture(path, kCheckMaxSide, problem);
+        if (!decoded) return problem;
+        if (!toBgra(*decoded)) return std::string("the picture's pixel format cannot be converted");
+    } catch (...) {
+        return std::string("out of memory");
+    }
+    return std::nullopt;
+}
+
 void ImageTextureSource::stop() {}
 void ImageTextureSource::setPlaying(bool playing) { playing_ = playing; }
 void ImageTextureSource::setLooping(bool looping) { looping_ = looping; }

@@ -43,6 +43,11 @@ public:
     // before the first call and once the picture is shown.
     const std::string& error() const { return error_; }
 
+    // Why `path` would not show as a picture (as error() would say), without a GL
+    // context; none when it decodes. For a new version of a file shown already, which
+    // replaces the old one only when it is good.
+    static std::optional<std::string> checkFile(const std::string& path);
+
 private:
     // What stat(2) says about the file: enough to notice a rewrite, a replacement
     // (new inode) or a write still in progress (size, nanosecond mtime).

@@ -28,6 +28,8 @@ enum class Command {
     toggleCameraLock,
     toggleFloorGrid,
     fullScreenView,
+    reloadFiles,
+    reloadWhenChanged,  // a check item that follows the view model's setting
     keyboardShortcuts,
 };
 
@@ -60,7 +62,7 @@ struct CommandSpec {
 
 // In menu order and in the help card's order. A saving key comes before a recalling one,
 // so Ctrl+Alt+digit saves.
-inline constexpr std::array<CommandSpec, 15> kCommands = {{
+inline constexpr std::array<CommandSpec, 17> kCommands = {{
     {Command::openModel, "openModel", "File", "Open Model\u2026", Qt::CTRL | Qt::Key_O, false, KeyOwner::menu, "File",
      "Open model"},
     {Command::addVenue, "addVenue", "File", "Add Venue\u2026", QKeyCombination(Qt::Key_unknown), false, KeyOwner::menu,
@@ -88,6 +90,10 @@ inline constexpr std::array<CommandSpec, 15> kCommands = {{
      KeyOwner::menu, "Camera", "Grid"},
     {Command::fullScreenView, "fullScreenView", "View", "Full Screen 3D View", QKeyCombination(Qt::Key_F11), false,
      KeyOwner::menu, "View", "Full screen 3D view"},
+    {Command::reloadFiles, "reloadFiles", "View", "Reload", QKeyCombination(Qt::Key_F5), false, KeyOwner::menu, "View",
+     "Reload model, venues and media"},
+    {Command::reloadWhenChanged, "reloadWhenChanged", "View", "Reload Files When Changed",
+     QKeyCombination(Qt::Key_unknown), false, KeyOwner::menu, nullptr, nullptr},
     {Command::keyboardShortcuts, "keyboardShortcuts", "Help", "Keyboard Shortcuts\u2026",
      QKeyCombination(Qt::Key_unknown), false, KeyOwner::menu, nullptr, nullptr},
 }};

@@ -246,6 +246,13 @@ void Persistence::saveSidebarCollapsed(bool collapsed) { store(Keys::sidebarColl
 
 bool Persistence::loadSidebarCollapsed() const { return readBool(settings_->value(Keys::sidebarCollapsed)); }
 
+void Persistence::saveReloadFilesWhenChanged(bool reload) { store(Keys::reloadFilesWhenChanged, reload); }
+
+bool Persistence::loadReloadFilesWhenChanged() const {
+    const QVariant stored = settings_->value(Keys::reloadFilesWhenChanged);
+    return !stored.isValid() || readBool(stored);
+}
+
 void Persistence::saveNDIBandwidth(NDIBandwidth bandwidth) {
     store(Keys::ndiBandwidth, bandwidth == NDIBandwidth::lowest ? QStringLiteral("lowest") : QStringLiteral("highest"));
 }

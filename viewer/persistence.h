@@ -38,6 +38,7 @@ struct PersistenceKeys {
     static inline const QString windowGeometry = QStringLiteral("windowGeometry");
     static inline const QString ndiBandwidth = QStringLiteral("ndiBandwidth");
     static inline const QString ndiExtraIPs = QStringLiteral("ndiExtraIPs");
+    static inline const QString reloadFilesWhenChanged = QStringLiteral("reloadFilesWhenChanged");
 };
 
 struct LastModel {
@@ -110,6 +111,10 @@ public:
     void saveSidebarCollapsed(bool collapsed);
     // False when absent.
     bool loadSidebarCollapsed() const;
+
+    void saveReloadFilesWhenChanged(bool reload);
+    // True when absent: a new version on disk is what users expect to see.
+    bool loadReloadFilesWhenChanged() const;
 
     void saveNDIBandwidth(NDIBandwidth bandwidth);
     // Highest when absent or unknown: the full picture is what a check of content needs.

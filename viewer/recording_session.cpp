@@ -48,6 +48,7 @@ void RecordingSession::end(const QString& message) {
 
 void RecordingSession::stop(const std::weak_ptr<CaptureBridge>& weakBridge) {
     if (SourceSound* sound = vm_.activeSource_ ? vm_.activeSource_->sound() : nullptr) sound->removeRecordingTap();
+    soundBridge_.reset();
     // isRecording stays true until the writer has answered; the panel learns of the
     // finish through it.
     isFinishing_ = true;
@@ -109,6 +110,22 @@ bool RecordingSession::waitForFinish() {
     return !vm_.isRecording_;
 }
 
+void RecordingSession::sourceReplaced() {
+    const auto bridge = soundBridge_.lock();
+    SourceSound* const sound = vm_.activeSource_ ? vm_.activeSource_->sound() : nullptr;
+    if (!bridge || !vm_.isRecording_ || isFinishing_ || sound == nullptr) return;
+    tapSourceSound(*sound, bridge);
+}
+
+void RecordingSession::tapSourceSound(SourceSound& sound, const std::shared_ptr<CaptureBridge>& bridge) {
+    sound.setRecordingGainDB(vm_.videoGainDB_);
+    sound.setOnRecordingLevel([weak = QPointer<ViewerViewModel>(&vm_)](float level) {
+        if (weak) weak->write(Field::videoLevel, weak->videoLevel_, level);
+    });
+    sound.installRecordingTap(bridge->sourceAudioSink());
+    soundBridge_ = bridge;
+}
+
 void RecordingSession::start(const std::shared_ptr<CaptureBridge>& bridge) {
     const auto fail = [this](const QString& description) {
         vm_.write(Field::isRecording, vm_.isRecording_, false);
@@ -130,13 +147,7 @@ void RecordingSession::start(const std::shared_ptr<CaptureBridge>& bridge) {
     }
 
     const QPointer<ViewerViewModel> weak(&vm_);
-    if (sound) {
-        sound->setRecordingGainDB(vm_.videoGainDB_);
-        sound->setOnRecordingLevel([weak](float level) {
-            if (weak) weak->write(Field::videoLevel, weak->videoLevel_, level);
-        });
-        sound->installRecordingTap(bridge->sourceAudioSink());
-    }
+    if (sound) tapSourceSound(*sound, bridge);
 
     AudioCapture& mic = microphone();
     mic.isMicEnabled = vm_.isMicEnabled_;

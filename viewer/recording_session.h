@@ -12,6 +12,7 @@ namespace lumbrix {
 
 class AudioCapture;
 class CaptureBridge;
+class SourceSound;
 class ViewerViewModel;
 
 class RecordingSession {
@@ -26,6 +27,10 @@ public:
     std::chrono::milliseconds finishTimeLeft() const;
     bool waitForFinish();
 
+    // The source was made again from a new version of its file: a running recording
+    // takes its sound from the new one, as it did from the old.
+    void sourceReplaced();
+
     AudioCapture& microphone();
     bool hasMicrophone() const { return microphone_ != nullptr; }
 
@@ -33,11 +38,14 @@ private:
     void start(const std::shared_ptr<CaptureBridge>& bridge);
     void stop(const std::weak_ptr<CaptureBridge>& bridge);
     void end(const QString& message);
+    void tapSourceSound(SourceSound& sound, const std::shared_ptr<CaptureBridge>& bridge);
 
     ViewerViewModel& vm_;
     std::unique_ptr<AudioCapture> microphone_;
     // The name of the recording that is running, for the microphone's late refusal.
     QString name_;
+    // Where the source's sound goes while a recording takes it.
+    std::weak_ptr<CaptureBridge> soundBridge_;
     bool isFinishing_ = false;
     // Set by the first finish(): when a closing window stops waiting.
     std::optional<std::chrono::steady_clock::time_point> finishDeadline_;

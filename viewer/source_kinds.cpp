@@ -19,7 +19,15 @@ struct ViewerRow {
     void (*openFile)(ViewerViewModel&, const QString&);
     std::shared_ptr<TextureSource> (*make)(const ViewerViewModel&, const SourceMakers&);
     QString (*statusText)(const ViewerViewModel&);
+    std::optional<QString> (*fileProblem)(const QString&);
+    std::optional<QString> (*playedFile)(const ViewerViewModel&);
 };
+
+template <std::optional<std::string> (*check)(const std::string&)>
+std::optional<QString> problemOf(const QString& path) {
+    if (auto problem = check(path.toStdString())) return QString::fromStdString(*problem);
+    return std::nullopt;
+}
 
 // Each kind's rows in kSourceDescriptors order. The sources take looping and playing in
 // different orders; the order is kept as each kind has always had it.
@@ -38,7 +46,8 @@ constexpr std::array<ViewerRow, kSourceDescriptors.size()> kViewerRows{{
              return QStringLiteral("NDI: ") + QString::fromStdString(senders[static_cast<size_t>(selected)]);
          }
          return QStringLiteral("NDI: none");
-     }},
+     },
+     nullptr, [](const ViewerViewModel&) -> std::optional<QString> { return std::nullopt; }},
     {FilePickKind::videoFile, [](ViewerViewModel& viewModel, const QString& path) { viewModel.setVideoFile(path); },
      [](const ViewerViewModel& viewModel, const SourceMakers& makers) -> std::shared_ptr<TextureSource> {
          if (!viewModel.fileURL()) return nullptr;
@@ -50,7 +59,8 @@ constexpr std::array<ViewerRow, kSourceDescriptors.size()> kViewerRows{{
      },
      [](const ViewerViewModel& viewModel) {
          return viewModel.fileURL() ? lastPathComponent(*viewModel.fileURL()) : QStringLiteral("File: none");
-     }},
+     },
+     problemOf<&FileTextureSource::checkFile>, [](const ViewerViewModel& viewModel) { return viewModel.fileURL(); }},
     {FilePickKind::imageFile, [](ViewerViewModel& viewModel, const QString& path) { viewModel.setImageFile(path); },
      [](const ViewerViewModel& viewModel, const SourceMakers& makers) -> std::shared_ptr<TextureSource> {
          if (!viewModel.imageURL()) return nullptr;
@@ -61,7 +71,8 @@ constexpr std::array<ViewerRow, kSourceDescriptors.size()> kViewerRows{{
      },
      [](const ViewerViewModel& viewModel) {
          return viewModel.imageURL() ? lastPathComponent(*viewModel.imageURL()) : QStringLiteral("Image: none");
-     }},
+     },
+     problemOf<&ImageTextureSource::checkFile>, [](const ViewerViewModel& viewModel) { return viewModel.imageURL(); }},
 }};
 
 QString fromView(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -75,7 +86,8 @@ const std::array<SourceKind, kSourceDescriptors.size()>& table() {
             QStringList extensions;
             for (std::string_view extension : facts.extensions) extensions.append(fromView(extension));
             rows[i] = SourceKind{facts.mode,   fromView(facts.label), viewer.pick,  extensions, facts.hasTimeline,
-                                 facts.hasSound, viewer.openFile,     viewer.make, viewer.statusText};
+                                 facts.hasSound, viewer.openFile,     viewer.make, viewer.statusText, viewer.fileProblem,
+                                 viewer.playedFile};
         }
         return rows;
     }();

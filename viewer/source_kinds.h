@@ -47,6 +47,12 @@ struct SourceKind {
     std::shared_ptr<TextureSource> (*make)(const ViewerViewModel& viewModel, const SourceMakers& makers);
     // The transport's line while the kind is shown.
     QString (*statusText)(const ViewerViewModel& viewModel);
+    // Why a file would not play as this kind; none when it would. Null for kinds
+    // without files.
+    std::optional<QString> (*fileProblem)(const QString& path);
+    // The file the kind plays for the view model's current choices; none for kinds
+    // without files.
+    std::optional<QString> (*playedFile)(const ViewerViewModel& viewModel);
 };
 
 // In picker order, one per SourceMode.

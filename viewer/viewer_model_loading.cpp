@@ -2,7 +2,6 @@
 // the FBX cameras, and the venue list.
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 
 #include <QFileInfo>
 #include <QPointer>
@@ -25,14 +24,10 @@ PersistedModelKind persistedKind(ModelKind kind) {
     return kind == ModelKind::fbx ? PersistedModelKind::fbx : PersistedModelKind::obj;
 }
 
-// The importer's vertex and index bytes as a mesh, whole records only, in file order.
+// The importer's vertex and index arrays become the mesh's own, whole records only, in
+// file order; a large model is not copied once more on the GUI thread.
 std::shared_ptr<const Mesh> meshFromImported(const FBXImportedMesh& imported) {
-    auto mesh = std::make_shared<Mesh>();
-    mesh->vertices.resize(imported.vertexData().size() / sizeof(FBXVertexPU));
-    std::memcpy(mesh->vertices.data(), imported.vertexData().data(), mesh->vertices.size() * sizeof(Vertex));
-    mesh->indices.resize(imported.indexData().size() / sizeof(uint32_t));
-    std::memcpy(mesh->indices.data(), imported.indexData().data(), mesh->indices.size() * sizeof(uint32_t));
-    return mesh;
+    return std::make_shared<const Mesh>(imported.toMesh());
 }
 
 Float3 boundsCentre(const std::shared_ptr<const Mesh>& mesh) {
@@ -117,21 +112,9 @@ void ViewerViewModel::failModelLoad(const QStringList& errors, const QString& st
     if (!sameAsStored) persistence_.setLaunchInProgress(false);
 }
 
-void ViewerViewModel::loadOBJModel() {
-    if (modelKind_ != ModelKind::obj || !objURL_) return;
-    const QString path = *objURL_;
-    const bool sameAsStored = persistence_.storedLastModelPath() == path;
-
+Expected<std::shared_ptr<const Mesh>, ModelReadFailure> ViewerViewModel::readOBJModel(const QString& path) const {
     auto loaded = OBJLoader::load(path.toStdString());
-    if (loaded) {
-        write(Field::mesh, mesh_, std::make_shared<const Mesh>(std::move(loaded.value())));
-        persistence_.storeLastModelRecord(persistedKind(modelKind_), path);
-        write(Field::modelStatusText, modelStatusText_, QStringLiteral("OBJ loaded: ") + lastPathComponent(path));
-        write(Field::validationErrors, validationErrors_, QStringList{});
-        write(Field::showValidationAlert, showValidationAlert_, false);
-        persistence_.setLaunchInProgress(false);
-        return;
-    }
+    if (loaded) return std::make_shared<const Mesh>(std::move(loaded.value()));
 
     const OBJLoadError& error = loaded.error();
     const auto* objError = std::get_if<OBJError>(&error);
@@ -148,77 +131,90 @@ void ViewerViewModel::loadOBJModel() {
         printConsoleLine("OBJ load failed: " + describe(error));
         errors.push_back(QString::fromStdString(describe(error)));
     }
-    write(Field::mesh, mesh_, nullptr);
-    write(Field::objURL, objURL_, std::nullopt);
-    loadOBJModel();
-    failModelLoad(errors, validation ? QStringLiteral("OBJ validation failed:") : QStringLiteral("Model: error"),
-                  sameAsStored);
+    return unexpected(ModelReadFailure{
+        errors, validation ? QStringLiteral("OBJ validation failed:") : QStringLiteral("Model: error"), {}});
 }
 
-void ViewerViewModel::loadFBXModel(const QString& path) {
-    const bool sameAsStored = persistence_.storedLastModelPath() == path;
-
+Expected<std::shared_ptr<const FBXImportedScene>, ModelReadFailure> ViewerViewModel::readFBXModel(
+    const QString& path) const {
+    const QString validationFailed = QStringLiteral("Model: validation failed");
     // Before Varnel: its fixed line cannot say that the path is a pipe, a folder or gone,
     // and the reason is what the user needs.
     if (const auto unreadable = FBXSceneImporter::checkFile(path.toStdString())) {
-        write(Field::mesh, mesh_, nullptr);
-        write(Field::fbxURL, fbxURL_, std::nullopt);
-        resetFBXCameras();
-        failModelLoad(nonEmptyLines(unreadable->description), QStringLiteral("Model: validation failed"),
-                      sameAsStored);
-        return;
+        return unexpected(ModelReadFailure{nonEmptyLines(unreadable->description), validationFailed, {}});
     }
     const auto check = runVarnelCheck(path);
     if (!check) {
         const QString text = describeQ(check.error());
-        resetFBXCameras();
-        setLastCaptureMessage(QStringLiteral("FBX import failed: ") + text);
-        write(Field::mesh, mesh_, nullptr);
-        write(Field::fbxURL, fbxURL_, std::nullopt);
-        failModelLoad({text}, QStringLiteral("Model: error"), sameAsStored);
-        return;
+        return unexpected(ModelReadFailure{{text}, QStringLiteral("Model: error"), QStringLiteral("FBX import failed: ") + text});
     }
-    if (!check.value().passed) {
-        write(Field::mesh, mesh_, nullptr);
-        write(Field::fbxURL, fbxURL_, std::nullopt);
-        resetFBXCameras();
-        failModelLoad({check.value().message}, QStringLiteral("Model: validation failed"), sameAsStored);
-        return;
-    }
+    if (!check.value().passed) return unexpected(ModelReadFailure{{check.value().message}, validationFailed, {}});
 
     // Only a file the separate checker has read without trouble reaches this process.
-    const auto imported = FBXSceneImporter::loadSceneFromURL(path.toStdString());
+    auto imported = FBXSceneImporter::loadSceneFromURL(path.toStdString());
     if (!imported) {
+        return unexpected(ModelReadFailure{nonEmptyLines(imported.error().description), validationFailed, {}});
+    }
+    return std::shared_ptr<const FBXImportedScene>(std::move(imported.value()));
+}
+
+void ViewerViewModel::loadOBJModel() {
+    if (modelKind_ != ModelKind::obj || !objURL_) return;
+    const QString path = *objURL_;
+    const bool sameAsStored = persistence_.storedLastModelPath() == path;
+
+    auto read = readOBJModel(path);
+    if (read) {
+        write(Field::mesh, mesh_, std::move(read.value()));
+        persistence_.storeLastModelRecord(persistedKind(modelKind_), path);
+        write(Field::modelStatusText, modelStatusText_, QStringLiteral("OBJ loaded: ") + lastPathComponent(path));
+        write(Field::validationErrors, validationErrors_, QStringList{});
+        write(Field::showValidationAlert, showValidationAlert_, false);
+        persistence_.setLaunchInProgress(false);
+        return;
+    }
+    write(Field::mesh, mesh_, nullptr);
+    write(Field::objURL, objURL_, std::nullopt);
+    loadOBJModel();
+    failModelLoad(read.error().errors, read.error().status, sameAsStored);
+}
+
+void ViewerViewModel::loadFBXModel(const QString& path) {
+    const bool sameAsStored = persistence_.storedLastModelPath() == path;
+    auto read = readFBXModel(path);
+    if (!read) {
+        const ModelReadFailure& failure = read.error();
+        if (!failure.captureMessage.isEmpty()) setLastCaptureMessage(failure.captureMessage);
         write(Field::mesh, mesh_, nullptr);
         write(Field::fbxURL, fbxURL_, std::nullopt);
         resetFBXCameras();
-        failModelLoad(nonEmptyLines(imported.error().description), QStringLiteral("Model: validation failed"),
-                      sameAsStored);
+        failModelLoad(failure.errors, failure.status, sameAsStored);
         return;
     }
-    const FBXImportedScene& scene = *imported.value();
-
-    write(Field::objURL, objURL_, std::nullopt);
-    loadOBJModel();
-    write(Field::fbxCameras, fbxCameras_, scene.cameras());
-    const QString cameraCount = QString::number(fbxCameras_.size());
-    write(Field::fbxCameraStatus, fbxCameraStatus_, QStringLiteral("FBX: ") + cameraCount + QStringLiteral(" camera(s)"));
-    write(Field::selectedFBXCameraIndex, selectedFBXCameraIndex_, -1);
-    applySelectedFBXCamera();
-    write(Field::mesh, mesh_, scene.mesh() ? meshFromImported(*scene.mesh()) : nullptr);
-
-    QStringList status{QString::fromStdString(scene.statusText()), QStringLiteral("FBX loaded: ") + cameraCount +
-                                                                        QStringLiteral(" cameras")};
-    if (!scene.warningText().empty()) status.push_back(QString::fromStdString(scene.warningText()));
-    write(Field::modelStatusText, modelStatusText_, status.join(QStringLiteral(" • ")));
-    persistence_.storeLastModelRecord(persistedKind(modelKind_), path);
-    write(Field::validationErrors, validationErrors_, QStringList{});
-    write(Field::showValidationAlert, showValidationAlert_, false);
+    showFBXScene(*read.value(), path, -1);
 
     // A moment later, so the 3D view has taken the new mesh before it frames it.
     dependencies_.mainQueue->postDelayed(kFitDelay, [weak = QPointer<ViewerViewModel>(this)] {
         if (weak) weak->requestFit();
     });
+}
+
+void ViewerViewModel::showFBXScene(const FBXImportedScene& scene, const QString& path, int selectedCamera) {
+    write(Field::objURL, objURL_, std::nullopt);
+    loadOBJModel();
+    write(Field::fbxCameras, fbxCameras_, scene.cameras());
+    const QString cameraCount = QString::number(fbxCameras_.size());
+    write(Field::fbxCameraStatus, fbxCameraStatus_, QStringLiteral("FBX: ") + cameraCount + QStringLiteral(" camera(s)"));
+    write(Field::selectedFBXCameraIndex, selectedFBXCameraIndex_, selectedCamera);
+    write(Field::mesh, mesh_, scene.mesh() ? meshFromImported(*scene.mesh()) : nullptr);
+
+    QStringList status{QString::fromStdString(scene.statusText()), QStringLiteral("FBX loaded: ") + cameraCount +
+                                                                        QStringLiteral(" cameras")};
+    if (!scene.warningText().empty()) status.push_back(QString::fromStdString(scene.warningText()));
+    write(Field::modelStatusText, modelStatusText_, status.join(QStringLiteral(" \u2022 ")));
+    persistence_.storeLastModelRecord(persistedKind(modelKind_), path);
+    write(Field::validationErrors, validationErrors_, QStringList{});
+    write(Field::showValidationAlert, showValidationAlert_, false);
 }
 
 void ViewerViewModel::clearModel() {
@@ -275,34 +271,31 @@ Expected<std::shared_ptr<const Mesh>, Error> ViewerViewModel::loadFBXVenueMesh(c
     return meshFromImported(*imported.value()->mesh());
 }
 
-bool ViewerViewModel::addVenue(const QString& path) {
+std::optional<Expected<std::shared_ptr<const Mesh>, QString>> ViewerViewModel::readVenueMesh(const QString& path) const {
     const QString extension = QFileInfo(path).suffix().toLower();
-    std::shared_ptr<const Mesh> mesh;
-    QString problem;
     if (extension == QLatin1String("obj")) {
         auto loaded = OBJLoader::load(path.toStdString());
-        if (loaded) {
-            mesh = std::make_shared<const Mesh>(std::move(loaded.value()));
-        } else {
-            problem = QString::fromStdString(describe(loaded.error()));
-        }
-    } else if (extension == QLatin1String("fbx")) {
-        auto loaded = loadFBXVenueMesh(path);
-        if (loaded) {
-            mesh = std::move(loaded.value());
-        } else {
-            problem = describeQ(loaded.error());
-        }
-    } else {
-        return false;
+        if (!loaded) return unexpected(QString::fromStdString(describe(loaded.error())));
+        return std::make_shared<const Mesh>(std::move(loaded.value()));
     }
-    if (!mesh) {
-        write(Field::validationErrors, validationErrors_, QStringList{problem});
+    if (extension == QLatin1String("fbx")) {
+        auto loaded = loadFBXVenueMesh(path);
+        if (!loaded) return unexpected(describeQ(loaded.error()));
+        return std::move(loaded.value());
+    }
+    return std::nullopt;
+}
+
+bool ViewerViewModel::addVenue(const QString& path) {
+    auto read = readVenueMesh(path);
+    if (!read) return false;
+    if (!*read) {
+        write(Field::validationErrors, validationErrors_, QStringList{read->error()});
         write(Field::showValidationAlert, showValidationAlert_, true);
         return false;
     }
     std::vector<VenueEntry> venues = venues_;
-    venues.push_back({QUuid::createUuid(), path, std::move(mesh), true});
+    venues.push_back({QUuid::createUuid(), path, std::move(read->value()), true});
     setVenues(std::move(venues));
     return true;
 }

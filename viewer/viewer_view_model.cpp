@@ -30,6 +30,9 @@ ViewerViewModel::ViewerViewModel(Dependencies dependencies, QObject* parent)
     captureFolderURL_ = dependencies_.defaultCaptureFolder ? dependencies_.defaultCaptureFolder() : userCaptureFolder();
     captureFolderIsDefault_ = captureFolderURL_.has_value();
     connect(this, &ViewerViewModel::changed, this, &ViewerViewModel::noteRecentFile);
+    fileWatch_ = new FileWatch(dependencies_.fileSettleTime, this);
+    connect(fileWatch_, &FileWatch::fileChanged, this, &ViewerViewModel::reloadChangedFile);
+    connect(this, &ViewerViewModel::changed, this, &ViewerViewModel::updateWatchedFiles);
     // The sender list and selection live in the receiver; a change there is a change
     // of this field for the panels bound to it.
     receiver_->setChangeHandler([weak = QPointer<ViewerViewModel>(this)] {
@@ -75,6 +78,8 @@ void ViewerViewModel::activate() {
     }
 
     write(Field::isSidebarCollapsed, isSidebarCollapsed_, persistence_.loadSidebarCollapsed());
+    write(Field::reloadFilesWhenChanged, reloadFilesWhenChanged_, persistence_.loadReloadFilesWhenChanged());
+    fileWatch_->setEnabled(reloadFilesWhenChanged_);
     restoreNDIChoices(*this);
 
     const bool shiftHeld = dependencies_.isShiftHeld && dependencies_.isShiftHeld();
@@ -124,6 +129,7 @@ void ViewerViewModel::deactivate() {
     waitForRecordingFinish();
     delete uiTimer_;
     uiTimer_ = nullptr;
+    fileWatch_->setEnabled(false);
     if (activeSource_) activeSource_->stop();
     receiver_->shutdown();
     persistence_.releaseStoredLocations();

@@ -32,6 +32,7 @@
 #include "sources/texture_source.h"
 #include "viewer/capture_bridge.h"
 #include "viewer/file_picker.h"
+#include "viewer/file_watch.h"
 #include "viewer/notification_center.h"
 #include "viewer/persistence.h"
 #include "viewer/recording_session.h"
@@ -76,6 +77,16 @@ struct ViewerDependencies {
     // Where captures go until a folder is chosen; empty takes userCaptureFolder(), and
     // an answer of none leaves the user to choose one.
     std::function<std::optional<QString>()> defaultCaptureFolder;
+    // How long a changed file must stay unchanged before it is reloaded.
+    std::chrono::milliseconds fileSettleTime = kFileSettleTime;
+};
+
+// What a model file that would not load shows: the alert's lines, the model status and,
+// when not empty, the capture line.
+struct ModelReadFailure {
+    QStringList errors;
+    QString status;
+    QString captureMessage;
 };
 
 // The "Lumbrix" folder in the user's videos folder (XDG_VIDEOS_DIR of user-dirs.dirs,
@@ -134,6 +145,7 @@ public:
         imageURL,
         mesh,
         activeSource,
+        reloadFilesWhenChanged,
     };
     Q_ENUM(Field)
 
@@ -220,6 +232,9 @@ public:
     const std::optional<QString>& imageURL() const { return imageURL_; }
     const std::shared_ptr<const Mesh>& mesh() const { return mesh_; }
     const std::shared_ptr<TextureSource>& activeSource() const { return activeSource_; }
+    bool reloadFilesWhenChanged() const { return reloadFilesWhenChanged_; }
+    // Remembered for the next start.
+    void setReloadFilesWhenChanged(bool value);
 
     // --- not published ------------------------------------------------------------
     const std::shared_ptr<OrbitCamera>& camera() const { return camera_; }
@@ -292,6 +307,17 @@ public:
     void syncVenues();
     Expected<VarnelCheck, Error> runVarnelCheck(const QString& fbxPath) const;
 
+    // --- new versions of the files on disk (viewer_reload.cpp) -------------------------
+    // Reads the model, the venues and the file the source plays again, whether or not
+    // they changed. The camera, the play position and state and every setting stay; a
+    // file that no longer loads leaves its old version shown and says why.
+    void reloadFiles();
+    // What the file watch does once `path` has a settled new version: reloads it if it
+    // is one of the files above, as reloadFiles() does.
+    void reloadChangedFile(const QString& path);
+    // The files watched for new versions: the model, the venues, the source's file.
+    QStringList watchedFiles() const;
+
     // --- capture --------------------------------------------------------------------
     void setCaptureFolder(const QString& path);
     // Whether captureFolderURL is the default one rather than the user's choice.
@@ -336,6 +362,17 @@ private:
     void resetFBXCameras();
     void failModelLoad(const QStringList& errors, const QString& status, bool sameAsStored);
     Expected<std::shared_ptr<const Mesh>, Error> loadFBXVenueMesh(const QString& path) const;
+    // None for a file that is neither OBJ nor FBX.
+    std::optional<Expected<std::shared_ptr<const Mesh>, QString>> readVenueMesh(const QString& path) const;
+    Expected<std::shared_ptr<const Mesh>, ModelReadFailure> readOBJModel(const QString& path) const;
+    Expected<std::shared_ptr<const FBXImportedScene>, ModelReadFailure> readFBXModel(const QString& path) const;
+    // The scene's mesh, cameras and status as the model, with `selectedCamera` chosen.
+    void showFBXScene(const FBXImportedScene& scene, const QString& path, int selectedCamera);
+    bool reloadModel();
+    bool reloadVenue(const QString& path);
+    bool reloadSourceFile();
+    void showReloadFailure(const QStringList& errors, const QString& status);
+    void updateWatchedFiles(Field field);
     // The renderer when both it and a capture folder are there; otherwise none, with
     // the capture line saying which is missing.
     std::shared_ptr<CaptureBridge> readyCaptureBridge();
@@ -389,8 +426,10 @@ private:
     std::optional<QString> imageURL_;
     std::shared_ptr<const Mesh> mesh_;
     std::shared_ptr<TextureSource> activeSource_;
+    bool reloadFilesWhenChanged_ = true;
 
     std::weak_ptr<CaptureBridge> captureBridge_;
+    FileWatch* fileWatch_ = nullptr;  // a child of this object
     QTimer* uiTimer_ = nullptr;  // a child of this object while running
     NotificationCenter::Token gridObserver_ = 0;
     std::shared_ptr<OrbitCamera> camera_ = std::make_shared<OrbitCamera>();

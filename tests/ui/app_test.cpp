@@ -270,6 +270,8 @@ TEST_F(MenuTest, TheMenusHoldTheCommandsWithTheirKeys) {
         {"cameraMenu", "toggleCameraLockAction", "Toggle Camera Lock", "Ctrl+L"},
         {"viewMenu", "toggleFloorGridAction", "Toggle Floor Grid", "Ctrl+G"},
         {"viewMenu", "fullScreenViewAction", "Full Screen 3D View", "F11"},
+        {"viewMenu", "reloadFilesAction", "Reload", "F5"},
+        {"viewMenu", "reloadWhenChangedAction", "Reload Files When Changed", ""},
         {"helpMenu", "keyboardShortcutsAction", "Keyboard Shortcuts\u2026", ""},
     };
     QHash<QString, QList<QAction*>> expected;
@@ -285,6 +287,16 @@ TEST_F(MenuTest, TheMenusHoldTheCommandsWithTheirKeys) {
         EXPECT_EQ(window->findChild<QMenu*>(menu.key())->actions(), menu.value()) << menu.key().toStdString();
     }
     EXPECT_NE(action("openRecentAction")->menu(), nullptr);
+
+    // The check item and the view model's setting follow each other.
+    QAction* reload = action("reloadWhenChangedAction");
+    ViewerViewModel& vm = window->viewModel();
+    ASSERT_TRUE(reload->isCheckable());
+    EXPECT_EQ(reload->isChecked(), vm.reloadFilesWhenChanged());
+    reload->trigger();
+    EXPECT_EQ(reload->isChecked(), vm.reloadFilesWhenChanged());
+    vm.setReloadFilesWhenChanged(!vm.reloadFilesWhenChanged());
+    EXPECT_EQ(reload->isChecked(), vm.reloadFilesWhenChanged());
 }
 
 TEST_F(MenuTest, TheFileMenuOpensWhatThePanelsChooseAndOffersItAgainUnderOpenRecent) {
