@@ -13,9 +13,9 @@ ExtraIPsDialog::ExtraIPsDialog(const QString& current, Apply apply, QWidget* par
     setWindowTitle(QStringLiteral("Extra IPs"));
     auto* layout = new QVBoxLayout(this);
     auto* explanation = new QLabel(
-        QStringLiteral("Machines whose NDI senders discovery does not find on its own, for example on another "
-                       "subnet. Separate them with commas: IPv4 addresses (192.168.2.20) or host names "
-                       "(studio-b.local), without ports. Leave empty for none."),
+        QStringLiteral("Machines whose NDI senders are not found automatically, for example on another subnet. "
+                       "Separate them with commas: IPv4 addresses (192.168.2.20) or host names (studio-b.local), "
+                       "without ports. Leave empty for none."),
         this);
     explanation->setWordWrap(true);
     layout->addWidget(explanation);
@@ -33,13 +33,17 @@ ExtraIPsDialog::ExtraIPsDialog(const QString& current, Apply apply, QWidget* par
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &ExtraIPsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ExtraIPsDialog::reject);
-    resize(420, sizeHint().height());
+    // Wrapped labels measure their height only against a width they are given: fixed
+    // ones let the dialog fit the whole text, and again when a problem is shown.
+    for (QLabel* label : {explanation, problem_}) label->setFixedWidth(420);
+    adjustSize();
 }
 
 void ExtraIPsDialog::accept() {
     if (const auto problem = apply_(edit_->text())) {
         problem_->setText(*problem);
         problem_->show();
+        adjustSize();
         edit_->setFocus();
         return;
     }

@@ -53,7 +53,7 @@ QString frameSizeText(double width, double height) {
 }
 
 QString receiveStatsText(const NDIReceiveStats& stats) {
-    return QStringLiteral("%1 fps · %2 dropped · %3 queued")
+    return QStringLiteral("%1 fps received · %2 dropped · %3 queued")
         .arg(stats.framesPerSecond, 0, 'f', 1)
         .arg(stats.droppedFrames)
         .arg(stats.queuedFrames);
