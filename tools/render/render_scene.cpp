@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 
 #include "model/fbx_scene_importer.h"
@@ -98,14 +97,8 @@ Expected<LoadedModel, std::vector<std::string>> loadFBX(const std::string& path)
     if (!imported) return unexpected(lines(imported.error().description));
     const FBXImportedScene& scene = *imported.value();
     if (!scene.mesh()) return unexpected(std::vector<std::string>{"FBX has no mesh geometry."});
-    auto mesh = std::make_shared<Mesh>();
-    const FBXImportedMesh& source = *scene.mesh();
-    mesh->vertices.resize(static_cast<size_t>(source.vertexCount()));
-    std::memcpy(mesh->vertices.data(), source.vertexData().data(),
-                std::min(source.vertexData().size(), mesh->vertices.size() * sizeof(Vertex)));
-    mesh->indices.resize(static_cast<size_t>(source.indexCount()));
-    std::memcpy(mesh->indices.data(), source.indexData().data(),
-                std::min(source.indexData().size(), mesh->indices.size() * sizeof(uint32_t)));
+    // The importer's records as they are, without a second zero-filled copy of a big mesh.
+    auto mesh = std::make_shared<Mesh>(scene.mesh()->toMesh());
     LoadedModel model;
     model.mesh = std::move(mesh);
     model.cameras = scene.cameras();
