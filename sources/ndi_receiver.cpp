@@ -55,7 +55,8 @@ struct NDIReceiver::Shared {
     }
 
     // Whether an empty list has lasted long enough to be explained, and how. Looking for
-    // avahi's socket touches the file system, so it stays off the main thread's way.
+    // avahi's socket touches the file system, so it goes with the refresh, which already
+    // waits on the network off the GUI's path.
     NDINoSendersHint hintFor(bool noNames) const {
         if (!noNames || std::chrono::steady_clock::now() - searchStarted < options.quietDelay) {
             return NDINoSendersHint::none;
