@@ -520,6 +520,34 @@ public:
     std::function<void(float)> onLevel;
 };
 
+TEST_F(CaptureTest, AVideoReadAgainWhileRecordingHandsItsSoundToTheRecording) {
+    const std::string clip = folder.file("cut.mp4");
+    ClipSpec spec;
+    spec.secondColors = {"red"};
+    ASSERT_TRUE(makeClip(clip, spec));
+    std::vector<std::shared_ptr<SoundingSource>> made;
+    ViewerDependencies deps = dependencies();
+    deps.sourceMakers.file = [&made](const QString&) {
+        made.push_back(std::make_shared<SoundingSource>());
+        return made.back();
+    };
+    ViewerViewModel& vm = ready(std::move(deps));
+    vm.selectSourceMode(SourceMode::file);
+    vm.setVideoFile(QString::fromStdString(clip));
+    vm.reloadFiles();
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_FALSE(made.back()->tap) << "no recording, nothing to tap";
+
+    vm.setVideoGainDB(-3.0f);
+    vm.toggleRecording();
+    vm.reloadFiles();
+    ASSERT_EQ(made.size(), 3u);
+    EXPECT_TRUE(made.back()->tap);
+    EXPECT_FLOAT_EQ(made.back()->gainDB, -3.0f);
+    vm.toggleRecording();
+    EXPECT_FALSE(made.back()->tap);
+}
+
 TEST_F(CaptureTest, RecordingAFileSourceWithSoundTapsItWithTheGainAndMeterUntilTheStop) {
     auto sounding = std::make_shared<SoundingSource>();
     ViewerDependencies deps = dependencies();
