@@ -14,12 +14,16 @@
 
 namespace lumbrix {
 
-std::shared_ptr<FileTextureSource> FileTextureSource::create(std::string path, std::shared_ptr<MainQueue> mainQueue) {
-    return std::shared_ptr<FileTextureSource>(new FileTextureSource(std::move(path), std::move(mainQueue)));
+std::shared_ptr<FileTextureSource> FileTextureSource::create(std::string path, std::shared_ptr<MainQueue> mainQueue,
+                                                             bool playsSound) {
+    return std::shared_ptr<FileTextureSource>(new FileTextureSource(std::move(path), std::move(mainQueue), playsSound));
 }
 
-FileTextureSource::FileTextureSource(std::string path, std::shared_ptr<MainQueue> mainQueue)
-    : path_(std::move(path)), mainQueue_(std::move(mainQueue)), gainDB_(std::make_shared<std::atomic<float>>(-8.0f)) {}
+FileTextureSource::FileTextureSource(std::string path, std::shared_ptr<MainQueue> mainQueue, bool playsSound)
+    : path_(std::move(path)),
+      mainQueue_(std::move(mainQueue)),
+      playsSound_(playsSound),
+      gainDB_(std::make_shared<std::atomic<float>>(-8.0f)) {}
 
 FileTextureSource::~FileTextureSource() {
     tap_.reset();
@@ -50,11 +54,13 @@ void FileTextureSource::prepare() {
         return;
     }
     playback_ = std::move(opened.value());
-    auto sound = playback_->openSound();
-    if (sound) {
-        printConsoleLine("FileTextureSource: AVAudioEngine setup complete, format: " + sound.value());
-    } else {
-        printConsoleLine("FileTextureSource: Failed to setup audio playback: " + sound.error().description);
+    if (playsSound_) {
+        auto sound = playback_->openSound();
+        if (sound) {
+            printConsoleLine("FileTextureSource: AVAudioEngine setup complete, format: " + sound.value());
+        } else {
+            printConsoleLine("FileTextureSource: Failed to setup audio playback: " + sound.error().description);
+        }
     }
     playback_->start(true);
     if (playing_) {

@@ -38,7 +38,10 @@ public:
     static constexpr std::chrono::milliseconds kTickInterval{15};
 
     // Stores the path; nothing is opened until prepare().
-    static std::shared_ptr<FileTextureSource> create(std::string path, std::shared_ptr<MainQueue> mainQueue);
+    // `playsSound` false: the pictures follow the wall clock and no sound device is
+    // opened, for a file shown beside another whose sound is the one heard.
+    static std::shared_ptr<FileTextureSource> create(std::string path, std::shared_ptr<MainQueue> mainQueue,
+                                                     bool playsSound = true);
     // Why prepare() would not get pictures from `path`; none when its video opens.
     static std::optional<std::string> checkFile(const std::string& path);
     ~FileTextureSource() override;
@@ -60,7 +63,7 @@ public:
 
     // Offered whether or not the file has an audio stream, so a recording of a file
     // always asks the writer for the source's sound.
-    SourceSound* sound() override { return this; }
+    SourceSound* sound() override { return playsSound_ ? this : nullptr; }
     void installRecordingTap(std::function<void(const AudioSampleBuffer&)> callback) override;
     void removeRecordingTap() override;
     void setRecordingGainDB(float gainDB) override;
@@ -79,7 +82,7 @@ public:
     std::optional<double> shownFrameSeconds() const { return shownFrameSeconds_; }
 
 private:
-    FileTextureSource(std::string path, std::shared_ptr<MainQueue> mainQueue);
+    FileTextureSource(std::string path, std::shared_ptr<MainQueue> mainQueue, bool playsSound);
     void startSound();
     void handleEnd();
     // The end of a looping file, then the picture due now, kept until it is drawn.
@@ -91,6 +94,7 @@ private:
     bool playing_ = true;
     bool looping_ = true;
     bool stopped_ = false;
+    bool playsSound_ = true;
     std::unique_ptr<FilePlayback> playback_;
     std::unique_ptr<AudioTap> tap_;
     std::unique_ptr<DecodedPicture> duePicture_;  // taken from the playback, not uploaded yet

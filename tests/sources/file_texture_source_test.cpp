@@ -67,8 +67,8 @@ protected:
 
     // Creates, configures and prepares a source the way the view model does, and
     // returns what preparing printed.
-    std::string open(const std::string& path, bool playing = true, bool looping = true) {
-        source = FileTextureSource::create(path, queue);
+    std::string open(const std::string& path, bool playing = true, bool looping = true, bool playsSound = true) {
+        source = FileTextureSource::create(path, queue, playsSound);
         source->setLooping(looping);
         source->setPlaying(playing);
         ::testing::internal::CaptureStdout();
@@ -369,6 +369,17 @@ TEST_F(FileSourceTest, WithoutASoundCardThePicturePlaysSilently) {
     EXPECT_FALSE(source->hasSound());
     ASSERT_TRUE(showsSoon(kRed));
     EXPECT_TRUE(displayUntil([&] { return now() > 0.4; }, std::chrono::seconds(2)));
+}
+
+TEST_F(FileSourceTest, ASilentSourceOpensNoDeviceAndPlaysOnTheWallClock) {
+    const std::string printed = open(clip("colours.mp4", {}), true, true, false);
+    EXPECT_THAT(printed, Not(HasSubstr("AVAudioEngine")));
+    EXPECT_FALSE(source->hasSound());
+    EXPECT_EQ(source->sound(), nullptr) << "nothing for a recording to take";
+    ASSERT_TRUE(showsSoon(kRed));
+    const auto started = Clock::now();
+    ASSERT_TRUE(displayUntil([&] { return near(shownColor(), kLime); }));
+    EXPECT_NEAR(std::chrono::duration<double>(Clock::now() - started).count(), 1.0, 0.4);
 }
 
 TEST_F(FileSourceTest, FilesItCannotPlayGiveNoPictureAndNoDuration) {
