@@ -22,7 +22,8 @@ enum UniformSlot : int {
     modelSlot,
     venueGridParamsSlot,
     modelGridParamsSlot,
-    uniformSlotCount,
+    modelWindowSlot,
+    uniformSlotCount,  // each venue with content follows with a window slot of its own
 };
 
 constexpr GLenum kColorFormat = GL_RGBA8;
@@ -110,6 +111,21 @@ Mesh mergeVenueMeshes(const std::vector<std::shared_ptr<const Mesh>>& venues) {
     return merged;
 }
 
+SampleWindow canvasRegionWindow(const CanvasRegion& region, int canvasWidthPx, int canvasHeightPx) {
+    SampleWindow window;
+    if (region.width <= 0 || region.height <= 0 || canvasWidthPx <= 0 || canvasHeightPx <= 0) {
+        window.bounds = {1.0f, 1.0f, 0.0f, 0.0f};  // min past max: nothing is inside
+        return window;
+    }
+    const auto w = static_cast<float>(canvasWidthPx);
+    const auto h = static_cast<float>(canvasHeightPx);
+    // The stored v already runs down from the top, like the region's y.
+    window.scaleOffset = {static_cast<float>(region.width) / w, static_cast<float>(region.height) / h,
+                          static_cast<float>(region.x) / w, static_cast<float>(region.y) / h};
+    window.bounds = {0.0f, 0.0f, 1.0f, 1.0f};
+    return window;
+}
+
 ModelUniforms modelUniformsFor(const Float4x4& mvp, bool showUVGrid, FaceMode faceMode,
                                InactiveSideMode inactiveSideMode) {
     ModelUniforms uniforms;
@@ -165,11 +181,8 @@ std::optional<Error> Renderer::initialize() {
     glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
     const size_t align = static_cast<size_t>(std::max(alignment, 1));
     uniformSlotStride_ = (sizeof(ModelUniforms) + align - 1) / align * align;
-    uniformBytes_.assign(uniformSlotStride_ * uniformSlotCount, 0);
     uniformBuffer_ = GLBuffer::generate();
-    glBindBuffer(GL_UNIFORM_BUFFER, uniformBuffer_.id());
-    glBufferData(GL_UNIFORM_BUFFER, static_cast<GLsizeiptr>(uniformBytes_.size()), nullptr, GL_DYNAMIC_DRAW);
-    glBindBuffer(GL_UNIFORM_BUFFER, 0);
+    resizeUniformSlots(uniformSlotCount);
 
     sourceSampler_ = GLSampler::generate();
     glSamplerParameteri(sourceSampler_.id(), GL_TEXTURE_MIN_FILTER, GL_LINEAR);
@@ -216,6 +229,7 @@ GLuint Renderer::uv3dProgramFor(const ModelUniforms& uniforms, Error* error) {
     program = std::move(built.value());
     bindBlock(program.id(), "ModelUniforms", kModelUniformsBinding);
     bindBlock(program.id(), "GridParams", kGridParamsBinding);
+    bindBlock(program.id(), "SampleWindow", kSampleWindowBinding);
     bindSamplerUnit(program.id(), "sourceTexture", 0);
     glUseProgram(0);
     return program.id();
@@ -287,6 +301,51 @@ void Renderer::setMesh(std::shared_ptr<const Mesh> mesh) {
 }
 
 void Renderer::setVenues(std::vector<std::shared_ptr<const Mesh>> venues) {
+    std::vector<VenueDraw> draws;
+    draws.reserve(venues.size());
+    for (auto& mesh : venues) {
+        draws.push_back({std::move(mesh), VenueContentKind::none, {}, {}});
+    }
+    setVenueDraws(std::move(draws));
+}
+
+void Renderer::setVenueDraws(std::vector<VenueDraw> draws) {
+    if (draws == venueDraws_) {
+        return;
+    }
+    venueDraws_ = std::move(draws);
+    std::vector<std::shared_ptr<const Mesh>> plain;
+    std::vector<ContentVenue> content;
+    for (const VenueDraw& draw : venueDraws_) {
+        if (draw.kind == VenueContentKind::none) {
+            plain.push_back(draw.mesh);
+            continue;
+        }
+        if (!draw.mesh) {
+            continue;
+        }
+        // Geometry already on the GPU, from before or from an earlier venue on the same
+        // mesh object, is kept rather than uploaded again.
+        std::shared_ptr<VenueGeometry> geometry;
+        for (const auto* list : {&content, &contentVenues_}) {
+            for (const ContentVenue& held : *list) {
+                if (!geometry && held.geometry->mesh == draw.mesh) geometry = held.geometry;
+            }
+        }
+        if (!geometry) {
+            geometry = std::make_shared<VenueGeometry>();
+            geometry->mesh = draw.mesh;
+            uploadMesh(*draw.mesh, geometry->vao, geometry->vbuf, geometry->ibuf);
+            geometry->indexCount = static_cast<int>(draw.mesh->indices.size());
+        }
+        content.push_back({std::move(geometry), draw.kind, draw.region, draw.source});
+    }
+    contentVenues_ = std::move(content);
+    resizeUniformSlots(uniformSlotCount + contentVenues_.size());
+    setMergedVenues(std::move(plain));
+}
+
+void Renderer::setMergedVenues(std::vector<std::shared_ptr<const Mesh>> venues) {
     if (venues == venues_) {
         return;
     }
@@ -348,6 +407,18 @@ bool Renderer::ensureOffscreenTargets(int widthPx, int heightPx) {
     targetWidthPx_ = w;
     targetHeightPx_ = h;
     return true;
+}
+
+void Renderer::resizeUniformSlots(size_t slotCount) {
+    const size_t size = uniformSlotStride_ * slotCount;
+    if (size == uniformBytes_.size()) {
+        return;
+    }
+    uniformBytes_.assign(size, 0);
+    uploadedUniformBytes_.clear();  // the new storage holds nothing yet
+    glBindBuffer(GL_UNIFORM_BUFFER, uniformBuffer_.id());
+    glBufferData(GL_UNIFORM_BUFFER, static_cast<GLsizeiptr>(size), nullptr, GL_DYNAMIC_DRAW);
+    glBindBuffer(GL_UNIFORM_BUFFER, 0);
 }
 
 void Renderer::writeUniformSlot(int slot, const void* bytes, size_t size) {
@@ -413,10 +484,14 @@ void Renderer::draw(GLuint targetFramebuffer, int widthPx, int heightPx) {
     writeUniformSlot(modelSlot, &model, sizeof(model));
     writeUniformSlot(venueGridParamsSlot, &venueGrid, sizeof(venueGrid));
     writeUniformSlot(modelGridParamsSlot, &modelGrid, sizeof(modelGrid));
+    const SampleWindow wholePicture;
+    writeUniformSlot(modelWindowSlot, &wholePicture, sizeof(wholePicture));
+    writeContentWindows(sourceTexture);
     flushUniforms();
 
     drawFloorGrid();
     drawVenues(venueSurface, venueWireframe);
+    drawContentVenues(model);
     drawModel(model, sourceTexture);
 
     glBindVertexArray(0);
@@ -469,6 +544,78 @@ void Renderer::drawVenues(const ModelUniforms& surface, const ModelUniforms& wir
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }
 
+GLuint Renderer::venueTexture(const ContentVenue& venue, GLuint sourceTexture) {
+    if (venue.kind == VenueContentKind::canvasRegion) {
+        return sourceTexture;
+    }
+    if (!venue.source) {
+        return 0;
+    }
+    for (const auto& [source, texture] : frameTextures_) {
+        if (source == venue.source.get()) return texture;
+    }
+    const GLuint texture = venue.source->texture();
+    frameTextures_.emplace_back(venue.source.get(), texture);
+    return texture;
+}
+
+void Renderer::writeContentWindows(GLuint sourceTexture) {
+    frameTextures_.clear();
+    if (textureSource) frameTextures_.emplace_back(textureSource.get(), sourceTexture);
+    int canvasWidthPx = 0;
+    int canvasHeightPx = 0;
+    if (sourceTexture != 0) {
+        for (const ContentVenue& venue : contentVenues_) {
+            if (venue.kind != VenueContentKind::canvasRegion) continue;
+            // Asked of the texture itself: the size a source uploaded is the canvas.
+            glBindTexture(GL_TEXTURE_2D, sourceTexture);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &canvasWidthPx);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &canvasHeightPx);
+            glBindTexture(GL_TEXTURE_2D, 0);
+            break;
+        }
+    }
+    contentTextures_.resize(contentVenues_.size());
+    for (size_t i = 0; i < contentVenues_.size(); ++i) {
+        const ContentVenue& venue = contentVenues_[i];
+        const GLuint texture = venueTexture(venue, sourceTexture);
+        // Without a picture yet a venue shows the neutral colour whole, as the model does.
+        SampleWindow window;
+        if (venue.kind == VenueContentKind::canvasRegion && texture != 0) {
+            window = canvasRegionWindow(venue.region, canvasWidthPx, canvasHeightPx);
+        }
+        contentTextures_[i] = texture != 0 ? texture : neutralTexture_.id();
+        writeUniformSlot(static_cast<int>(uniformSlotCount + i), &window, sizeof(window));
+    }
+}
+
+void Renderer::drawContentVenues(const ModelUniforms& uniforms) {
+    if (contentVenues_.empty()) {
+        return;
+    }
+    const GLuint program = uv3dProgramFor(uniforms);
+    if (program == 0) {
+        return;
+    }
+    // Drawn as the model is, each venue with its own picture and window.
+    glUseProgram(program);
+    apply(kSolidDepth);
+    bindUniformSlot(kModelUniformsBinding, modelSlot, sizeof(ModelUniforms));
+    bindUniformSlot(kGridParamsBinding, modelGridParamsSlot, sizeof(GridParams));
+    glActiveTexture(GL_TEXTURE0);
+    glBindSampler(0, sourceSampler_.id());
+    for (size_t i = 0; i < contentVenues_.size(); ++i) {
+        const VenueGeometry& geometry = *contentVenues_[i].geometry;
+        if (geometry.indexCount <= 0) continue;
+        bindUniformSlot(kSampleWindowBinding, static_cast<int>(uniformSlotCount + i), sizeof(SampleWindow));
+        glBindTexture(GL_TEXTURE_2D, contentTextures_[i]);
+        glBindVertexArray(geometry.vao.id());
+        glDrawElements(GL_TRIANGLES, geometry.indexCount, GL_UNSIGNED_INT, nullptr);
+    }
+    glBindSampler(0, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 void Renderer::drawModel(const ModelUniforms& uniforms, GLuint sourceTexture) {
     if (!vbuf_ || !ibuf_ || indexCount_ <= 0) {
         return;
@@ -482,6 +629,7 @@ void Renderer::drawModel(const ModelUniforms& uniforms, GLuint sourceTexture) {
     glBindVertexArray(meshVao_.id());
     bindUniformSlot(kModelUniformsBinding, modelSlot, sizeof(ModelUniforms));
     bindUniformSlot(kGridParamsBinding, modelGridParamsSlot, sizeof(GridParams));
+    bindUniformSlot(kSampleWindowBinding, modelWindowSlot, sizeof(SampleWindow));
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, sourceTexture != 0 ? sourceTexture : neutralTexture_.id());
     glBindSampler(0, sourceSampler_.id());

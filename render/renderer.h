@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/render_capture.h"
@@ -21,6 +22,7 @@
 #include "render/orbit_camera.h"
 #include "render/renderer_uniforms.h"
 #include "render/vector_math.h"
+#include "render/venue_content.h"
 #include "sources/texture_source.h"
 
 namespace lumbrix {
@@ -39,6 +41,11 @@ ClipPlanes clipPlanesFor(float sceneRadius, float cameraDistance);
 // All venues in one vertex and one index array, each venue's indices shifted past the
 // vertices that precede it, so the venues cost two draws in total.
 Mesh mergeVenueMeshes(const std::vector<std::shared_ptr<const Mesh>>& venues);
+
+// The window that shows `region` of a canvas of the given size on a venue's UV square,
+// upright; what lies past the canvas's edges falls outside the bounds. An empty region
+// or canvas shows nothing.
+SampleWindow canvasRegionWindow(const CanvasRegion& region, int canvasWidthPx, int canvasHeightPx);
 
 // The model's per-draw block for the current display options.
 ModelUniforms modelUniformsFor(const Float4x4& mvp, bool showUVGrid, FaceMode faceMode,
@@ -71,7 +78,11 @@ public:
     // (the same mesh object, or the same list of venue objects) is not uploaded again.
     // An empty pointer clears the model but keeps the floor grid at its last size.
     void setMesh(std::shared_ptr<const Mesh> mesh);
+    // Venues without content, as grey context.
     void setVenues(std::vector<std::shared_ptr<const Mesh>> venues);
+    // Venues without content stay merged into one buffer pair; each venue with content
+    // keeps its own, reused while its mesh object stays.
+    void setVenueDraws(std::vector<VenueDraw> venues);
 
     void drawableSizeWillChange(int widthPx, int heightPx);
 
@@ -83,7 +94,9 @@ public:
     Float3 fitMin() const { return fitMin_; }
     Float3 fitMax() const { return fitMax_; }
     int indexCount() const { return indexCount_; }
+    // Indices of the merged venues without content.
     int venueIndexCount() const { return venueIndexCount_; }
+    int contentVenueCount() const { return static_cast<int>(contentVenues_.size()); }
     int gridVertexCount() const { return gridVertexCount_; }
     // Near and far of the last frame drawn.
     ClipPlanes lastClipPlanes() const { return lastClipPlanes_; }
@@ -136,7 +149,14 @@ private:
 
     void drawFloorGrid();
     void drawVenues(const ModelUniforms& surface, const ModelUniforms& wireframe);
+    struct ContentVenue;
+    GLuint venueTexture(const ContentVenue& venue, GLuint sourceTexture);
+    // The picture and window of each venue with content for this frame.
+    void writeContentWindows(GLuint sourceTexture);
+    void drawContentVenues(const ModelUniforms& uniforms);
     void drawModel(const ModelUniforms& uniforms, GLuint sourceTexture);
+    void resizeUniformSlots(size_t slotCount);
+    void setMergedVenues(std::vector<std::shared_ptr<const Mesh>> venues);
     void present(GLuint targetFramebuffer, int widthPx, int heightPx);
 
     // uv3d programs by ModelUniforms' mode, faceMode and hideInactive, built on first use.
@@ -154,11 +174,30 @@ private:
     GLBuffer ibuf_;
     int indexCount_ = 0;
 
-    std::vector<std::shared_ptr<const Mesh>> venues_;
+    std::vector<VenueDraw> venueDraws_;
+    std::vector<std::shared_ptr<const Mesh>> venues_;  // the merged ones
     GLVertexArray venueVao_;
     GLBuffer venueVbuf_;
     GLBuffer venueIbuf_;
     int venueIndexCount_ = 0;
+
+    struct VenueGeometry {
+        std::shared_ptr<const Mesh> mesh;
+        GLVertexArray vao;
+        GLBuffer vbuf;
+        GLBuffer ibuf;
+        int indexCount = 0;
+    };
+    struct ContentVenue {
+        std::shared_ptr<VenueGeometry> geometry;  // shared by venues on one mesh object
+        VenueContentKind kind = VenueContentKind::none;
+        CanvasRegion region;
+        std::shared_ptr<TextureSource> source;
+    };
+    std::vector<ContentVenue> contentVenues_;
+    // Own sources asked for their texture this frame, so a shared one is asked once.
+    std::vector<std::pair<TextureSource*, GLuint>> frameTextures_;
+    std::vector<GLuint> contentTextures_;  // what each venue with content samples this frame
 
     GLVertexArray gridVao_;
     GLBuffer gridVbuf_;

@@ -59,6 +59,10 @@ const char* const kUv3dFragmentBody =
     LUMBRIX_MODEL_BLOCKS
     R"(
 uniform sampler2D sourceTexture;
+layout(std140) uniform SampleWindow {
+    vec4 scaleOffset;
+    vec4 bounds;
+} window;
 in vec2 vUV;
 out vec4 fragColor;
 
@@ -94,8 +98,12 @@ void uv3d_ps() {
 #endif
 #endif
     // The loaders store (u, 1 - v) of the file's coordinates and pictures are uploaded
-    // top row first, so the stored coordinates address the picture directly.
-    vec3 color = texture(sourceTexture, vUV).rgb;
+    // top row first, so the stored coordinates address the picture directly; a venue
+    // showing part of a canvas scales and shifts them into that part.
+    vec2 st = vUV * window.scaleOffset.xy + window.scaleOffset.zw;
+    vec3 color = texture(sourceTexture, st).rgb;
+    // Sampled before the test: derivatives need the whole quad running.
+    if (any(lessThan(st, window.bounds.xy)) || any(greaterThan(st, window.bounds.zw))) color = vec3(0.0);
 #if UV3D_MODE == 1
     color = mix(color, kUVGridLine, gridCoverage);
 #endif

@@ -26,6 +26,7 @@ enum class InactiveSideMode : int32_t { gray = 0, hide = 1 };
 inline constexpr unsigned int kModelUniformsBinding = 0;
 inline constexpr unsigned int kGridParamsBinding = 1;
 inline constexpr unsigned int kGridUniformsBinding = 2;
+inline constexpr unsigned int kSampleWindowBinding = 3;
 
 struct ModelUniforms {
     Float4x4 mvp = Float4x4::identity();  // projection × view; models sit at the origin
@@ -57,5 +58,18 @@ static_assert(offsetof(GridParams, density) == 0);
 static_assert(offsetof(GridParams, lineWidth) == 4);
 static_assert(offsetof(GridParams, lineAlpha) == 8);
 static_assert(offsetof(GridParams, reserved) == 12);
+
+// Where the textured uv3d modes sample: the stored UV scaled and shifted into the
+// texture, and the part of the texture that shows; samples outside it are black. The
+// model and own-source venues take the whole plane, so they sample exactly as before.
+struct SampleWindow {
+    Float4 scaleOffset{1.0f, 1.0f, 0.0f, 0.0f};  // scale x, y; offset x, y
+    Float4 bounds{-3.0e38f, -3.0e38f, 3.0e38f, 3.0e38f};  // min x, y; max x, y
+
+    friend bool operator==(const SampleWindow&, const SampleWindow&) = default;
+};
+
+static_assert(sizeof(SampleWindow) == 32, "SampleWindow is a 32-byte std140 block");
+static_assert(offsetof(SampleWindow, bounds) == 16);
 
 }  // namespace lumbrix
