@@ -257,6 +257,50 @@ class Files(unittest.TestCase):
         self.assertIn("No such file or directory", err)
 
 
+class Venues(unittest.TestCase):
+    """Venues with content, drawn over the model: the venue square sits just in front
+    of the model square, so the view fitted to the model shows only the venue."""
+    setUp, tearDown, path, make_clip = Files.setUp, Files.tearDown, Files.path, Files.make_clip
+
+    def test_each_content_kind_shows_its_picture_upright(self):
+        near_square = self.path("near.obj")
+        with open(near_square, "w") as f:
+            f.write(SQUARE_OBJ.replace("v 0 ", "v -0.01 "))
+        clip = self.make_clip()
+        red, green, blue, white, black = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 255), (0, 0, 0)
+        # The image is 128 x 128: red | green over blue | white, 64 pixels each.
+        cases = [
+            ("right half", ["--image", self.image], "@region=64,0,64,128", [green, green, white, white]),
+            ("bottom half", ["--image", self.image], "@region=0,64,128,64", [blue, white, blue, white]),
+            ("past the edges", ["--image", self.image], "@region=64,64,128,128", [white, black, black, black]),
+            ("own image", [], "@image=" + self.image, [red, green, blue, white]),
+            ("own video on the clock", ["--start", "1.5"], "@video=" + clip, [green] * 4),
+        ]
+        for label, source, content, expected in cases:
+            with self.subTest(label):
+                shot = self.path("venue.png")
+                code, _, err = run("--model", self.square, *source, "--venue", near_square + content, "--frames", "1",
+                                   "--size", "320x240", "--no-floor-grid", "--screenshot", shot)
+                self.assertEqual(code, 0, err)
+                _, _, at = pixels(shot)
+                points = [(160 - 26, 120 - 24), (160 + 26, 120 - 24), (160 - 26, 120 + 24), (160 + 26, 120 + 24)]
+                for (x, y), colour in zip(points, expected):
+                    self.assertTrue(near(at(x, y), colour), (x, y, at(x, y), colour))
+
+    def test_bad_venue_contents_are_usage_errors(self):
+        for spec, message in [("v.obj@region=1,2,3", "X,Y,WIDTH,HEIGHT"),
+                              ("v.obj@region=0,0,0,10", "width and height at least 1"),
+                              ("v.obj@region=a,b,c,d", "X,Y,WIDTH,HEIGHT"),
+                              ("v.obj@colour=red", "region, image, video or ndi"),
+                              ("v.obj@image=", "needs a file"),
+                              ("v.obj@ndi=", "needs a sender name"),
+                              ("@video=a.mp4", "needs a mesh file")]:
+            with self.subTest(spec):
+                code, _, err = run("--model", self.square, "--venue", spec, "--screenshot", self.path("x.png"))
+                self.assertEqual(code, 2, err)
+                self.assertIn(message, err)
+
+
 class Demo(unittest.TestCase):
     def test_demo_movie_has_every_frame_and_the_sound(self):
         fbx = os.path.join(DEMO, "venue.fbx")
@@ -310,6 +354,23 @@ class LiveNDI(unittest.TestCase):
         width, height, at = pixels(shot)
         inner = [at(x, y) for x in range(width // 4, 3 * width // 4) for y in range(height // 4, 3 * height // 4)]
         return tuple(sum(c[i] for c in inner) / len(inner) for i in range(3))
+
+    def test_a_venue_shows_its_own_sender_over_the_model(self):
+        # The sender's picture on a venue in front of the grey model, as --ndi shows it.
+        near_square = os.path.join(self.folder.name, "near.obj")
+        with open(near_square, "w") as f:
+            f.write(SQUARE_OBJ.replace("v 0 ", "v -0.01 "))
+        shot = os.path.join(self.folder.name, "venue.png")
+        env = dict(os.environ, NDI_RUNTIME_DIR_V6=FAKE_NDI, FAKE_NDI_SENDERS="Stage Cam@64x32@30")
+        code, _, err = run("--model", self.square, "--venue", near_square + "@ndi=Stage Cam", "--size", "128x96",
+                           "--frames", "1", "--no-floor-grid", "--screenshot", shot, env=env)
+        self.assertEqual(code, 0, err)
+        _, _, at = pixels(shot)
+        inner = [at(x, y) for x in range(48, 80) for y in range(36, 60)]
+        venue = tuple(sum(c[i] for c in inner) / len(inner) for i in range(3))
+        # Neither the grey of a venue without content nor the model's neutral grey.
+        self.assertTrue(all(abs(a - b) < 12 for a, b in zip(venue, self.mean_colour("Stage Cam@64x32@30", "Stage Cam"))),
+                        venue)
 
     def test_renders_the_newest_frames_of_a_sender(self):
         movie = os.path.join(self.folder.name, "ndi.mp4")

@@ -26,6 +26,7 @@
 #include "sources/ndi_receiver.h"
 #include "sources/ndi_texture_source.h"
 #include "sources/offline_video_reader.h"
+#include "tools/render/offline_video_source.h"
 #include "tools/render/partial_movie.h"
 #include "tools/render/render_scene.h"
 
@@ -41,57 +42,6 @@ constexpr auto kNDIStallReport = std::chrono::seconds(2);
 constexpr auto kNDISoundWait = std::chrono::milliseconds(500);
 
 void problem(const std::string& text) { std::fprintf(stderr, "lumbrix-render: %s\n", text.c_str()); }
-
-// The video file as a picture source for the renderer: the picture of the frame's time,
-// uploaded only when it is a different frame.
-class OfflineVideoSource : public TextureSource {
-public:
-    explicit OfflineVideoSource(std::unique_ptr<OfflineVideoReader> reader) : reader_(std::move(reader)) {}
-    void stop() override {}
-    void setPlaying(bool) override {}
-    void setLooping(bool) override {}
-    unsigned int texture() override { return texture_.id(); }
-    std::optional<double> durationSeconds() const override { return reader_->durationSeconds(); }
-    std::optional<double> currentSeconds() const override { return seconds_; }
-    bool isSeekable() const override { return true; }
-    void seek(double seconds) override { seconds_ = seconds; }
-
-    // Loads the picture due at `seconds`; false when the file gives none.
-    bool showAt(double seconds) {
-        seconds_ = seconds;
-        double framePts = 0.0;
-        const std::vector<uint8_t>* picture = reader_->pictureAt(seconds, &framePts);
-        if (!picture) return false;
-        if (texture_ && shownPts_ && *shownPts_ == framePts) return true;
-        GLint previous = 0;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
-        if (!texture_) {
-            texture_ = GLTexture::generate();
-            glBindTexture(GL_TEXTURE_2D, texture_.id());
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, reader_->widthPx(), reader_->heightPx(), 0, GL_RGBA,
-                         GL_UNSIGNED_BYTE, picture->data());
-        } else {
-            glBindTexture(GL_TEXTURE_2D, texture_.id());
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, reader_->widthPx(), reader_->heightPx(), GL_RGBA, GL_UNSIGNED_BYTE,
-                            picture->data());
-        }
-        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
-        shownPts_ = framePts;
-        return true;
-    }
-    OfflineVideoReader& reader() { return *reader_; }
-
-private:
-    std::unique_ptr<OfflineVideoReader> reader_;
-    GLTexture texture_;
-    std::optional<double> shownPts_;
-    double seconds_ = 0.0;
-};
 
 // The sender's sound as it arrives, for the movie: the capture thread adds to it, the
 // frame loop takes one frame's span at a time. The first block fixes rate and channels.
@@ -237,6 +187,56 @@ Expected<std::string, Error> readSmallFile(const std::string& path) {
     return std::string(file.value().data(), file.value().size());
 }
 
+// Receivers of venue senders, shut down on every way out.
+struct SenderShutdown {
+    std::vector<std::shared_ptr<NDIReceiver>> receivers;
+    SenderShutdown() = default;
+    SenderShutdown(const SenderShutdown&) = delete;
+    SenderShutdown& operator=(const SenderShutdown&) = delete;
+    ~SenderShutdown() {
+        for (const auto& receiver : receivers) receiver->shutdown();
+    }
+};
+
+// Finds the sender `source` and waits for its first picture, within one allowance. 0 once
+// connected; otherwise the exit status, with the problem reported.
+int connectSender(NDIReceiver& ndi, TaskQueue& queue, const std::string& source) {
+    ndi.startDiscovery();
+    // One allowance for the sender to appear and send its first frame.
+    const auto deadline = Clock::now() + kNDIFirstFrameWait;
+    int index = -1;
+    while (index < 0 && Clock::now() < deadline && stopSignal() == 0) {
+        queue.drain();
+        const auto& names = ndi.sources();
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (names[i] == source) index = ndi.sourcePositions()[i];
+        }
+        if (index < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (ndi.runtimeStatus() == NDIRuntimeStatus::missing) break;
+    }
+    if (stopSignal() != 0) {
+        return 128 + stopSignal();
+    }
+    if (index < 0) {
+        problem(ndi.runtimeStatus() == NDIRuntimeStatus::missing ? ndi.runtimeProblem()
+                                                                 : "no NDI sender named " + source +
+                                                                       " appeared within 10 seconds");
+        return 1;
+    }
+    ndi.connect(index);
+    while (!ndi.latestFrame() && Clock::now() < deadline && stopSignal() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (stopSignal() != 0) {
+        return 128 + stopSignal();
+    }
+    if (!ndi.latestFrame()) {
+        problem("NDI sender " + source + " sent no frame within 10 seconds");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int runRenderJob(const RenderOptions& options) {
@@ -265,7 +265,8 @@ int runRenderJob(const RenderOptions& options) {
         return 1;
     }
     std::vector<std::shared_ptr<const Mesh>> venues;
-    for (const std::string& path : options.venues) {
+    for (const VenueOption& option : options.venues) {
+        const std::string& path = option.file;
         auto venue = loadModel(path);
         if (!venue) {
             problem("cannot load venue " + path + ":");
@@ -291,6 +292,15 @@ int runRenderJob(const RenderOptions& options) {
             return 1;
         }
     }
+    for (const VenueOption& venue : options.venues) {
+        if (venue.content != VenueOption::Content::image && venue.content != VenueOption::Content::video) continue;
+        if (auto reason = regularFileReason(venue.source)) {
+            problem(venue.content == VenueOption::Content::video
+                        ? "cannot play " + venue.source + " on venue " + venue.file + ": cannot open the file: " + *reason
+                        : "cannot read the image " + venue.source + " on venue " + venue.file + ": " + *reason);
+            return 1;
+        }
+    }
 
     auto context = HeadlessGLContext::create();
     if (!context) {
@@ -305,7 +315,6 @@ int runRenderJob(const RenderOptions& options) {
     }
     Renderer& renderer = *created.value();
     renderer.setMesh(model.value().mesh);
-    renderer.setVenues(venues);
     renderer.showFloorGrid = options.floorGrid;
     renderer.faceMode = options.faces;
     renderer.inactiveSideMode = options.inactive;
@@ -381,42 +390,9 @@ int runRenderJob(const RenderOptions& options) {
             liveSound = std::make_shared<LiveSound>();
             ndi->addSoundListener([sound = liveSound](const NDISoundBlock& block) { sound->hear(block); });
         }
-        ndi->startDiscovery();
-        // One allowance for the sender to appear and send its first frame.
-        const auto deadline = Clock::now() + kNDIFirstFrameWait;
-        int index = -1;
-        while (index < 0 && Clock::now() < deadline && stopSignal() == 0) {
-            queue->drain();
-            const auto& names = ndi->sources();
-            for (size_t i = 0; i < names.size(); ++i) {
-                if (names[i] == options.source) index = ndi->sourcePositions()[i];
-            }
-            if (index < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (ndi->runtimeStatus() == NDIRuntimeStatus::missing) break;
-        }
-        if (stopSignal() != 0) {
+        if (const int status = connectSender(*ndi, *queue, options.source); status != 0) {
             ndi->shutdown();
-            return 128 + stopSignal();
-        }
-        if (index < 0) {
-            problem(ndi->runtimeStatus() == NDIRuntimeStatus::missing ? ndi->runtimeProblem()
-                                                                     : "no NDI sender named " + options.source +
-                                                                           " appeared within 10 seconds");
-            ndi->shutdown();
-            return 1;
-        }
-        ndi->connect(index);
-        while (!ndi->latestFrame() && Clock::now() < deadline && stopSignal() == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (stopSignal() != 0) {
-            ndi->shutdown();
-            return 128 + stopSignal();
-        }
-        if (!ndi->latestFrame()) {
-            problem("NDI sender " + options.source + " sent no frame within 10 seconds");
-            ndi->shutdown();
-            return 1;
+            return status;
         }
         // The movie has a sound track when the sender's sound comes with its pictures.
         const auto soundDeadline = Clock::now() + kNDISoundWait;
@@ -425,6 +401,59 @@ int runRenderJob(const RenderOptions& options) {
         }
         renderer.textureSource = std::make_shared<NDITextureSource>(ndi, NDIUploadPath::direct, NDISoundPlayback::none);
     }
+
+    // Venue pictures. Their sound is never heard nor recorded: the movie's sound is the
+    // main source's.
+    std::vector<VenueDraw> venueDraws;
+    std::vector<std::pair<std::string, std::shared_ptr<OfflineVideoSource>>> venueVideos;  // by file
+    SenderShutdown venueSenders;
+    for (size_t i = 0; i < options.venues.size(); ++i) {
+        const VenueOption& option = options.venues[i];
+        VenueDraw draw{venues[i], VenueContentKind::none, {}, {}};
+        switch (option.content) {
+        case VenueOption::Content::none:
+            break;
+        case VenueOption::Content::region:
+            draw.kind = VenueContentKind::canvasRegion;
+            draw.region = option.region;
+            break;
+        case VenueOption::Content::image: {
+            auto image = std::make_shared<ImageTextureSource>(option.source);
+            if (image->texture() == 0) {
+                problem("cannot read the image " + option.source + " on venue " + option.file + ": " + image->error());
+                return 1;
+            }
+            draw.kind = VenueContentKind::ownSource;
+            draw.source = image;
+            break;
+        }
+        case VenueOption::Content::video: {
+            auto reader = OfflineVideoReader::open(option.source);
+            if (!reader) {
+                problem("cannot play " + option.source + " on venue " + option.file + ": " + reader.error().description);
+                return 1;
+            }
+            auto venueVideo = std::make_shared<OfflineVideoSource>(std::move(reader.value()));
+            venueVideos.emplace_back(option.source, venueVideo);
+            draw.kind = VenueContentKind::ownSource;
+            draw.source = venueVideo;
+            break;
+        }
+        case VenueOption::Content::ndi: {
+            auto receiver = NDIReceiver::create(queue);
+            venueSenders.receivers.push_back(receiver);
+            if (const int status = connectSender(*receiver, *queue, option.source); status != 0) {
+                if (ndi) ndi->shutdown();
+                return status;
+            }
+            draw.kind = VenueContentKind::ownSource;
+            draw.source = std::make_shared<NDITextureSource>(receiver, NDIUploadPath::direct, NDISoundPlayback::none);
+            break;
+        }
+        }
+        venueDraws.push_back(std::move(draw));
+    }
+    renderer.setVenueDraws(std::move(venueDraws));
 
     // Movie.
     std::shared_ptr<MovieWriter> writer;
@@ -484,14 +513,28 @@ int runRenderJob(const RenderOptions& options) {
     if (ndi) live.emplace(ndi, options.source, options.fps);
     if (liveSound) liveSound->restart();
     Progress progress(options.frames);
+    const auto loopStart = Clock::now();
     for (int64_t i = 0; i < options.frames && !failed && stopSignal() == 0; ++i) {
         const double time = options.startSeconds + static_cast<double>(i) / options.fps;
-        if (live) live->take(i);
+        if (live) {
+            live->take(i);
+        } else if (!venueSenders.receivers.empty()) {
+            // Live venue senders are taken as they play, like a live main source.
+            std::this_thread::sleep_until(loopStart + std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(static_cast<double>(i) / options.fps)));
+        }
         if (video && !video->showAt(time)) {
             problem("cannot decode " + options.source + " at " + std::to_string(time) + " s");
             failed = true;
             break;
         }
+        for (const auto& [file, venueVideo] : venueVideos) {
+            if (!venueVideo->showAt(time)) {
+                problem("cannot decode " + file + " at " + std::to_string(time) + " s");
+                failed = true;
+            }
+        }
+        if (failed) break;
         queue->drain();
         renderer.draw(window.id(), options.widthPx, options.heightPx);
         if (writer) {

@@ -1,13 +1,14 @@
 #include "tools/render/render_options.h"
 
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
 namespace lumbrix::render_tool {
 
 const char* const kUsage =
-    "Usage: lumbrix-render --model FILE [--venue FILE]... [--source VIDEO | --image FILE | --ndi NAME]\n"
+    "Usage: lumbrix-render --model FILE [--venue FILE[@CONTENT]]... [--source VIDEO | --image FILE | --ndi NAME]\n"
     "                      [--camera-state FILE.json | --fbx-camera NAME_OR_INDEX] [--size WxH] [--fps N]\n"
     "                      [--seconds S | --frames N] [--start S] [--out MOVIE.mp4] [--screenshot FILE.png]\n"
     "                      [--uv-grid DENSITY] [--faces both|front|back] [--inactive gray|hide]\n"
@@ -16,7 +17,10 @@ const char* const kUsage =
     "Renders the venue model with the picture mapped through its UVs, without a display.\n"
     "Frame i is at start + i / fps; every frame is rendered and written (nothing is dropped).\n"
     "  --model FILE          OBJ or FBX venue model, loaded as the viewer loads it\n"
-    "  --venue FILE          extra venue mesh (OBJ or FBX), may repeat\n"
+    "  --venue FILE          extra venue mesh (OBJ or FBX), grey, may repeat; FILE@CONTENT gives it a picture\n"
+    "                        through its UVs: @region=X,Y,W,H the pixel rectangle of the source's picture\n"
+    "                        (x right, y down from the top left; black past its edges), @image=FILE,\n"
+    "                        @video=FILE (on the same clock as --source, its sound unused) or @ndi=NAME\n"
     "  --source VIDEO        video file: the frame due at each time, and its sound\n"
     "  --image FILE          still image (PNG, JPEG, ...)\n"
     "  --ndi NAME            live NDI sender: waits up to 10 s for its first frame\n"
@@ -57,6 +61,56 @@ Unexpected<Error> usageError(std::string text) {
 }
 
 }  // namespace
+
+Expected<VenueOption, Error> parseVenueOption(const std::string& text) {
+    VenueOption venue;
+    venue.file = text;
+    // The first "@word=" marks the content, so the value after it may hold "@" too.
+    size_t at = text.find('@');
+    size_t equals = std::string::npos;
+    while (at != std::string::npos) {
+        size_t end = at + 1;
+        while (end < text.size() && std::islower(static_cast<unsigned char>(text[end]))) ++end;
+        if (end > at + 1 && end < text.size() && text[end] == '=') {
+            equals = end;
+            break;
+        }
+        at = text.find('@', at + 1);
+    }
+    if (equals == std::string::npos) {
+        return venue;
+    }
+    const std::string kind = text.substr(at + 1, equals - at - 1);
+    const std::string value = text.substr(equals + 1);
+    venue.file = text.substr(0, at);
+    if (venue.file.empty()) return usageError("--venue needs a mesh file before @ (got " + text + ")");
+    if (kind == "region") {
+        int64_t numbers[4] = {};
+        size_t start = 0;
+        bool good = true;
+        for (int n = 0; n < 4 && good; ++n) {
+            const size_t comma = n < 3 ? value.find(',', start) : value.size();
+            good = comma != std::string::npos && parseInt(value.substr(start, comma - start), numbers[n]) &&
+                   std::abs(numbers[n]) <= 1000000;
+            start = comma + 1;
+        }
+        if (!good || numbers[2] < 1 || numbers[3] < 1) {
+            return usageError("--venue @region needs X,Y,WIDTH,HEIGHT in whole pixels, width and height at least 1 (got " +
+                              value + ")");
+        }
+        venue.content = VenueOption::Content::region;
+        venue.region = {static_cast<int>(numbers[0]), static_cast<int>(numbers[1]), static_cast<int>(numbers[2]),
+                        static_cast<int>(numbers[3])};
+        return venue;
+    }
+    if (kind == "image") venue.content = VenueOption::Content::image;
+    else if (kind == "video") venue.content = VenueOption::Content::video;
+    else if (kind == "ndi") venue.content = VenueOption::Content::ndi;
+    else return usageError("--venue content must be region, image, video or ndi (got " + kind + ")");
+    if (value.empty()) return usageError("--venue @" + kind + " needs a " + (kind == "ndi" ? "sender name" : "file"));
+    venue.source = value;
+    return venue;
+}
 
 Expected<RenderOptions, Error> parseOptions(const std::vector<std::string>& arguments) {
     RenderOptions options;
@@ -99,7 +153,9 @@ Expected<RenderOptions, Error> parseOptions(const std::vector<std::string>& argu
         } else if (arg == "--model") {
             options.model = text;
         } else if (arg == "--venue") {
-            options.venues.push_back(text);
+            auto venue = parseVenueOption(text);
+            if (!venue) return unexpected(venue.error());
+            options.venues.push_back(std::move(venue.value()));
         } else if (arg == "--source" || arg == "--image" || arg == "--ndi") {
             ++sources;
             options.sourceMode = arg == "--source" ? SourceMode::file : arg == "--image" ? SourceMode::image : SourceMode::ndi;

@@ -7,13 +7,27 @@
 #include "platform/error.h"
 #include "platform/expected.h"
 #include "render/renderer_uniforms.h"
+#include "render/venue_content.h"
 #include "sources/source_registry.h"
 
 namespace lumbrix::render_tool {
 
+// A --venue: its mesh file and what it shows.
+struct VenueOption {
+    enum class Content { none, region, image, video, ndi };
+    std::string file;
+    Content content = Content::none;
+    CanvasRegion region;  // for region
+    std::string source;   // image or video path, or NDI sender name
+};
+
+// FILE, FILE@region=X,Y,W,H, FILE@image=PATH, FILE@video=PATH or FILE@ndi=NAME; the first
+// "@word=" names the content, so a file name may hold "@" elsewhere.
+Expected<VenueOption, Error> parseVenueOption(const std::string& text);
+
 struct RenderOptions {
     std::string model;
-    std::vector<std::string> venues;
+    std::vector<VenueOption> venues;
     std::optional<SourceMode> sourceMode;  // none: the model is drawn grey
     std::string source;            // file path or NDI sender name
     std::string cameraStateFile;   // empty: the default camera fitted to the model
