@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The demo venue's UVs against the pixel map demo/README.md documents: every face of
 each screen maps inside that screen's canvas rectangle and the screen fills it, the
-rectangles stay apart, the FBX carries the OBJ's UVs, and the still is canvas-sized.
+rectangles stay apart, the stage with its separate side screens is the same venue, the
+FBX carries the OBJ's UVs, and the still is canvas-sized.
 Usage: test_demo_pixel_map.py [DEMO_DIR]"""
 import os
 import re
@@ -29,10 +30,10 @@ def documented_map():
     return (int(canvas.group(1)), int(canvas.group(2))), regions
 
 
-def obj_faces():
+def obj_faces(name="venue.obj"):
     """Each face as (corner positions, corner UVs, first normal)."""
     positions, uvs, normals, faces = [], [], [], []
-    for line in read("venue.obj").splitlines():
+    for line in read(name).splitlines():
         kind, *values = line.split() or [""]
         if kind == "v":
             positions.append(tuple(map(float, values)))
@@ -105,6 +106,23 @@ class PixelMap(unittest.TestCase):
                 high = max(range(len(points)), key=lambda k: dot(points[k], direction))
                 low = min(range(len(points)), key=lambda k: dot(points[k], direction))
                 self.assertGreater(corner_uvs[high][axis], corner_uvs[low][axis], f"{screen}: {'uv'[axis]} runs backward")
+
+    def test_stage_and_separate_side_screens_given_their_regions_are_the_venue(self):
+        # The split scene: each side screen's UV square shows its README rectangle,
+        # which must put the same picture where the whole venue's pixel map puts it.
+        width, height = self.canvas
+        split = obj_faces("stage.obj")[1]
+        for name, screen in (("side_left.obj", "Side left"), ("side_right.obj", "Side right")):
+            x, y, w, h = self.regions[screen]
+            for points, corner_uvs, normal in obj_faces(name)[1]:
+                # The file's v runs up, so the canvas row is y + (1 - v) h.
+                mapped = [((x + u * w) / width, 1 - (y + (1 - v) * h) / height) for u, v in corner_uvs]
+                split.append((points, mapped, normal))
+        whole = obj_faces()[1]
+        self.assertEqual(len(split), len(whole))
+        for (p, uv, n), (wp, wuv, wn) in zip(sorted(split), sorted(whole)):
+            for a, b in zip(sum(map(list, p + uv + [n]), []), sum(map(list, wp + wuv + [wn]), [])):
+                self.assertAlmostEqual(a, b, delta=1e-5)
 
     def test_fbx_holds_the_same_uvs(self):
         text = read("venue.fbx")
