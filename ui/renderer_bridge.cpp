@@ -1,5 +1,7 @@
 #include "ui/renderer_bridge.h"
 
+#include <epoxy/gl.h>
+
 #include <mutex>
 #include <utility>
 
@@ -56,9 +58,25 @@ bool RendererBridge::isCaptureBusy() const {
     return gate_->capture && gate_->capture->state() == RecordingState::recording;
 }
 
-void RendererBridge::setVenues(std::vector<std::shared_ptr<const Mesh>> meshes) {
+void RendererBridge::setVenues(std::vector<VenueDraw> venues) {
     if (!renderer_) return;
-    runWithContext_([&] { renderer_->setVenues(std::move(meshes)); });
+    runWithContext_([&] { renderer_->setVenueDraws(std::move(venues)); });
+}
+
+std::optional<std::pair<int, int>> RendererBridge::sourcePictureSize() const {
+    if (!renderer_ || !renderer_->textureSource) return std::nullopt;
+    std::optional<std::pair<int, int>> size;
+    runWithContext_([&] {
+        const GLuint texture = renderer_->textureSource->texture();
+        if (texture == 0) return;
+        GLint width = 0, height = 0;
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        if (width > 0 && height > 0) size = std::make_pair(int(width), int(height));
+    });
+    return size;
 }
 
 float RendererBridge::currentAspectRatio() const {

@@ -43,7 +43,8 @@ public:
     // A recording runs, or a stop asked through this bridge has not been answered yet.
     bool isCaptureBusy() const;
 
-    void setVenues(std::vector<std::shared_ptr<const Mesh>> meshes) override;
+    void setVenues(std::vector<VenueDraw> venues) override;
+    std::optional<std::pair<int, int>> sourcePictureSize() const override;
     float currentAspectRatio() const override;
     std::optional<Error> saveScreenshot(const std::string& path) override;
     std::optional<Error> startRecording(const std::string& path, int fps, bool includeSourceAudio,

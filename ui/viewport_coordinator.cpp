@@ -91,11 +91,13 @@ void ViewportCoordinator::pushState(ViewerViewModel& viewModel) {
     if (camera) camera->fovDegrees = viewModel.fovDegrees();
     renderer.setMesh(viewModel.mesh());
     renderer.textureSource = viewModel.activeSource();
-    std::vector<std::shared_ptr<const Mesh>> venues;
+    std::vector<VenueDraw> venues;
     for (const VenueEntry& entry : viewModel.venues()) {
-        if (entry.visible && entry.mesh) venues.push_back(entry.mesh);
+        if (entry.visible && entry.mesh) {
+            venues.push_back({entry.mesh, entry.content.kind, entry.content.region, entry.source});
+        }
     }
-    renderer.setVenues(std::move(venues));
+    renderer.setVenueDraws(std::move(venues));
     renderer.showUVGrid = viewModel.showUVGrid();
     renderer.uvGridDensity =
         std::clamp(static_cast<float>(viewModel.uvGridDensity()), kMinimumGridDensity, kMaximumGridDensity);

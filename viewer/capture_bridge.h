@@ -11,6 +11,7 @@
 #include "model/mesh.h"
 #include "platform/error.h"
 #include "platform/media/audio_sample_buffer.h"
+#include "render/venue_content.h"
 
 namespace lumbrix {
 
@@ -21,8 +22,11 @@ public:
 
     virtual ~CaptureBridge() = default;
 
-    // The visible venues, merged by the renderer into one buffer pair.
-    virtual void setVenues(std::vector<std::shared_ptr<const Mesh>> meshes) = 0;
+    // The visible venues with what each shows; those that show nothing are merged by the
+    // renderer into one buffer pair.
+    virtual void setVenues(std::vector<VenueDraw> venues) = 0;
+    // Width and height in pixels of the current source's picture; none before it has one.
+    virtual std::optional<std::pair<int, int>> sourcePictureSize() const { return std::nullopt; }
     // Width over height of the drawable.
     virtual float currentAspectRatio() const = 0;
 

@@ -80,13 +80,76 @@ std::optional<QByteArray> decodeBase64(const QJsonValue& value) {
 
 QJsonValue encodeBase64(const QByteArray& bytes) { return QString::fromLatin1(bytes.toBase64()); }
 
+// Whole numbers a spin box can hold; anything else is not a region we wrote.
+std::optional<int> decodeInt(const QJsonValue& value) {
+    if (!value.isDouble()) return std::nullopt;
+    const double number = value.toDouble();
+    if (number != std::floor(number) || number < -1e9 || number > 1e9) return std::nullopt;
+    return static_cast<int>(number);
+}
+
+QJsonValue encodeContent(const VenueContentSetting& content) {
+    QJsonObject object;
+    switch (content.kind) {
+    case VenueContentKind::none:
+        return QJsonValue(QJsonValue::Undefined);
+    case VenueContentKind::canvasRegion:
+        object.insert(QLatin1String("kind"), QLatin1String("region"));
+        break;
+    case VenueContentKind::ownSource:
+        object.insert(QLatin1String("kind"), QLatin1String("source"));
+        object.insert(QLatin1String("source"), QString::fromUtf8(sourceDescriptor(content.sourceMode).rawValue.data(),
+                                                                 qsizetype(sourceDescriptor(content.sourceMode).rawValue.size())));
+        object.insert(QLatin1String("path"), content.sourcePath);
+        object.insert(QLatin1String("sender"), content.sender);
+        break;
+    }
+    // Kept with an own source too, for when the venue goes back to its region.
+    object.insert(QLatin1String("region"),
+                  QJsonArray{content.region.x, content.region.y, content.region.width, content.region.height});
+    return object;
+}
+
+VenueContentSetting decodeContent(const QJsonValue& value) {
+    if (!value.isObject()) return {};
+    const QJsonObject object = value.toObject();
+    const QString kind = object.value(QLatin1String("kind")).toString();
+    VenueContentSetting content;
+    const QJsonArray numbers = object.value(QLatin1String("region")).toArray();
+    std::optional<int> parts[4];
+    for (int i = 0; i < 4 && numbers.size() == 4; ++i) parts[i] = decodeInt(numbers[i]);
+    const bool hasRegion = parts[0] && parts[1] && parts[2] && parts[3];
+    if (hasRegion) content.region = CanvasRegion{*parts[0], *parts[1], *parts[2], *parts[3]};
+    if (kind == QLatin1String("region")) {
+        if (!hasRegion) return {};
+        content.kind = VenueContentKind::canvasRegion;
+        return content;
+    }
+    if (kind == QLatin1String("source")) {
+        const QJsonValue mode = object.value(QLatin1String("source"));
+        const QJsonValue path = object.value(QLatin1String("path"));
+        const QJsonValue sender = object.value(QLatin1String("sender"));
+        if (!mode.isString() || !path.isString() || !sender.isString()) return {};
+        const std::string raw = mode.toString().toStdString();
+        for (const SourceDescriptor& descriptor : kSourceDescriptors) {
+            if (descriptor.rawValue != raw) continue;
+            content.kind = VenueContentKind::ownSource;
+            content.sourceMode = descriptor.mode;
+            content.sourcePath = path.toString();
+            content.sender = sender.toString();
+            return content;
+        }
+    }
+    return {};
+}
+
 std::optional<PersistedVenue> decodeVenue(const QJsonValue& value) {
     if (!value.isObject()) return std::nullopt;
     const QJsonObject object = value.toObject();
     auto bookmark = decodeBase64(object.value(QLatin1String("bookmark")));
     const QJsonValue visible = object.value(QLatin1String("visible"));
     if (!bookmark || !visible.isBool()) return std::nullopt;
-    return PersistedVenue{std::move(*bookmark), visible.toBool()};
+    return PersistedVenue{std::move(*bookmark), visible.toBool(), decodeContent(object.value(QLatin1String("content")))};
 }
 
 }  // namespace
@@ -127,6 +190,9 @@ std::optional<QByteArray> encodeVenues(const std::vector<PersistedVenue>& record
         QJsonObject object;
         object.insert(QLatin1String("bookmark"), encodeBase64(record.bookmark));
         object.insert(QLatin1String("visible"), record.visible);
+        if (record.content.kind != VenueContentKind::none) {
+            object.insert(QLatin1String("content"), encodeContent(record.content));
+        }
         array.append(object);
     }
     return compact(QJsonDocument(array));

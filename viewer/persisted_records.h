@@ -8,8 +8,11 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QString>
 
 #include "render/camera_state.h"
+#include "render/venue_content.h"
+#include "sources/source_registry.h"
 
 namespace lumbrix {
 
@@ -22,9 +25,24 @@ struct PersistedLastModel {
     friend bool operator==(const PersistedLastModel&, const PersistedLastModel&) = default;
 };
 
+// What a venue shows, as the user set it. The own source is named, not held: it is made
+// again from this at every start.
+struct VenueContentSetting {
+    VenueContentKind kind = VenueContentKind::none;
+    CanvasRegion region;                        // canvasRegion
+    SourceMode sourceMode = SourceMode::image;  // ownSource
+    QString sourcePath;                         // ownSource of a file kind; empty: none chosen yet
+    QString sender;                             // ownSource over NDI; empty: none chosen yet
+
+    friend bool operator==(const VenueContentSetting&, const VenueContentSetting&) = default;
+};
+
 struct PersistedVenue {
     QByteArray bookmark;
     bool visible = true;
+    // Stored under a key of its own that earlier versions ignore; a record without it, or
+    // with one this version cannot read, shows nothing on the venue.
+    VenueContentSetting content;
 
     friend bool operator==(const PersistedVenue&, const PersistedVenue&) = default;
 };

@@ -177,7 +177,9 @@ void Persistence::saveVenues(const std::vector<VenueLocation>& venues) {
     std::vector<PersistedVenue> records;
     records.reserve(venues.size());
     for (const VenueLocation& venue : venues) {
-        if (auto bookmark = makeBookmark(venue.path)) records.push_back({std::move(*bookmark), venue.visible});
+        if (auto bookmark = makeBookmark(venue.path)) {
+            records.push_back({std::move(*bookmark), venue.visible, venue.content});
+        }
     }
     // All venues failing still stores an empty array: the list itself was not empty.
     if (auto json = encodeVenues(records)) store(Keys::venues, *json);
@@ -196,7 +198,7 @@ std::vector<VenueLocation> Persistence::loadVenues() const {
         if (!resolved) continue;
         startAccessing(resolved->path);
         if (QFileInfo::exists(resolved->path)) {
-            venues.push_back({resolved->path, record.visible});
+            venues.push_back({resolved->path, record.visible, record.content});
         } else {
             stopAccessing(resolved->path);
         }

@@ -123,6 +123,34 @@ SourceMakers withRealSourceMakers(SourceMakers given, const std::shared_ptr<Main
     if (!given.image) {
         given.image = [](const QString& path) { return std::make_shared<ImageTextureSource>(path.toStdString()); };
     }
+    if (!given.silentFile) {
+        given.silentFile = [mainQueue](const QString& path) {
+            return FileTextureSource::create(path.toStdString(), mainQueue, false);
+        };
+    }
+    if (!given.namedSender) {
+        given.namedSender = [mainQueue](const QString& sender) -> std::shared_ptr<TextureSource> {
+            auto receiver = NDIReceiver::create(mainQueue);
+            // Connects once the sender is listed, and again after it comes back.
+            // A failing connect announces a change too; it waits for the next list.
+            auto connecting = std::make_shared<bool>(false);
+            receiver->setChangeHandler([weak = std::weak_ptr<NDIReceiver>(receiver), name = sender.toStdString(),
+                                        connecting] {
+                const auto self = weak.lock();
+                if (!self || *connecting || self->selectedIndex() >= 0) return;
+                const auto& names = self->sources();
+                for (size_t i = 0; i < names.size(); ++i) {
+                    if (names[i] != name) continue;
+                    *connecting = true;
+                    self->connect(self->sourcePositions()[i]);
+                    *connecting = false;
+                    return;
+                }
+            });
+            receiver->startDiscovery();
+            return std::make_shared<NDITextureSource>(receiver, NDIUploadPath::direct, NDISoundPlayback::none);
+        };
+    }
     return given;
 }
 

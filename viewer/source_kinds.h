@@ -27,6 +27,10 @@ struct SourceMakers {
     std::function<std::shared_ptr<TextureSource>(const std::shared_ptr<NDIReceiver>&)> ndi;
     std::function<std::shared_ptr<TextureSource>(const QString& path)> file;
     std::function<std::shared_ptr<TextureSource>(const QString& path)> image;
+    // A venue's own sources: a video file that plays no sound, and an NDI sender by name
+    // on a receiver of its own (whose sound is not played either).
+    std::function<std::shared_ptr<TextureSource>(const QString& path)> silentFile;
+    std::function<std::shared_ptr<TextureSource>(const QString& sender)> namedSender;
 };
 
 // `given` with the real maker in every slot it leaves empty.

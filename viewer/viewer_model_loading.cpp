@@ -315,16 +315,17 @@ void ViewerViewModel::removeVenue(const QUuid& id) {
 }
 
 void ViewerViewModel::setVenues(std::vector<VenueEntry> venues) {
+    stopDroppedVenueSources(venues_, venues);
     write(Field::venues, venues_, std::move(venues));
     syncVenues();
 }
 
 void ViewerViewModel::syncVenues() {
-    std::vector<std::shared_ptr<const Mesh>> visible;
+    std::vector<VenueDraw> visible;
     std::vector<VenueLocation> stored;
     for (const VenueEntry& entry : venues_) {
-        if (entry.visible) visible.push_back(entry.mesh);
-        stored.push_back({entry.url, entry.visible});
+        if (entry.visible) visible.push_back({entry.mesh, entry.content.kind, entry.content.region, entry.source});
+        stored.push_back({entry.url, entry.visible, entry.content});
     }
     if (const auto bridge = captureBridge_.lock()) bridge->setVenues(std::move(visible));
     persistence_.saveVenues(stored);

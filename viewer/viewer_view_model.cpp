@@ -44,6 +44,9 @@ ViewerViewModel::~ViewerViewModel() {
     if (gridObserver_ != 0) dependencies_.notifications->removeObserver(gridObserver_);
     receiver_->setChangeHandler({});
     if (activeSource_) activeSource_->stop();
+    for (const VenueEntry& venue : venues_) {
+        if (venue.source) venue.source->stop();
+    }
 }
 
 bool ViewerViewModel::isUITimerRunning() const { return uiTimer_ != nullptr && uiTimer_->isActive(); }
@@ -115,7 +118,10 @@ void ViewerViewModel::activate() {
     }
 
     for (const VenueLocation& stored : persistence_.loadVenues()) {
-        if (addVenue(stored.path)) setVenueVisible(venues_.back().id, stored.visible);
+        if (!addVenue(stored.path)) continue;
+        const QUuid id = venues_.back().id;
+        setVenueVisible(id, stored.visible);
+        if (stored.content.kind != VenueContentKind::none) setVenueContent(id, stored.content);
     }
     receiver_->startDiscovery();
     applySource();
@@ -131,6 +137,9 @@ void ViewerViewModel::deactivate() {
     uiTimer_ = nullptr;
     fileWatch_->setEnabled(false);
     if (activeSource_) activeSource_->stop();
+    for (const VenueEntry& venue : venues_) {
+        if (venue.source) venue.source->stop();
+    }
     receiver_->shutdown();
     persistence_.releaseStoredLocations();
     if (gridObserver_ != 0) {
@@ -153,6 +162,8 @@ void ViewerViewModel::applySource() {
 
 void ViewerViewModel::releaseSource() {
     if (activeSource_) write(Field::activeSource, activeSource_, nullptr);
+    // The venues' own pictures are GL textures of the same context.
+    for (VenueEntry& venue : venues_) venue.source.reset();
 }
 
 void ViewerViewModel::selectSourceMode(SourceMode mode) {

@@ -54,7 +54,13 @@ struct VenueEntry {
     QString url;
     std::shared_ptr<const Mesh> mesh;
     bool visible = true;
+    VenueContentSetting content;
+    // Made from `content` while it names an own source; stopped when the entry goes.
+    std::shared_ptr<TextureSource> source;
 };
+
+// A region's place on the canvas when nothing tells us the canvas's size.
+inline constexpr CanvasRegion kDefaultCanvas{0, 0, 1920, 1080};
 
 // How long a closing window waits for its recording's file to be finished before it
 // leaves the file as a crash would.
@@ -305,6 +311,16 @@ public:
     void setVenueVisible(const QUuid& id, bool visible);
     void removeVenue(const QUuid& id);
     void syncVenues();
+    // What a venue shows (viewer_venue_content.cpp). A change of own source makes the new
+    // one and stops the old; regions and kinds change at once.
+    void setVenueContent(const QUuid& id, const VenueContentSetting& content);
+    // The whole current picture as a region: the renderer's idea of its size, else
+    // kDefaultCanvas.
+    CanvasRegion wholeCanvas() const;
+    // Opens the chooser of `mode`'s kind; the chosen file becomes the venue's own source.
+    void chooseVenueSourceFile(const QUuid& id, SourceMode mode);
+    // The own source's line for the venue row: its file or sender, or why there is none.
+    QString venueSourceStatus(const QUuid& id) const;
     Expected<VarnelCheck, Error> runVarnelCheck(const QString& fbxPath) const;
 
     // --- new versions of the files on disk (viewer_reload.cpp) -------------------------
@@ -373,6 +389,9 @@ private:
     bool reloadSourceFile();
     void showReloadFailure(const QStringList& errors, const QString& status);
     void updateWatchedFiles(Field field);
+    std::shared_ptr<TextureSource> makeVenueSource(const VenueContentSetting& content) const;
+    // Stops the own sources of `before` that `after` no longer holds.
+    static void stopDroppedVenueSources(const std::vector<VenueEntry>& before, const std::vector<VenueEntry>& after);
     // The renderer when both it and a capture folder are there; otherwise none, with
     // the capture line saying which is missing.
     std::shared_ptr<CaptureBridge> readyCaptureBridge();

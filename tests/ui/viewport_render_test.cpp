@@ -225,7 +225,7 @@ TEST_F(ViewportRenderTest, CaptureBridgeWorksOutsidePaintingAndOutlivesTheView) 
     ASSERT_TRUE(stopped.has_value());
     EXPECT_TRUE(std::holds_alternative<Error>(*stopped));
     EXPECT_FLOAT_EQ(bridge->currentAspectRatio(), 1.7777778f);
-    bridge->setVenues({model->mesh()});
+    bridge->setVenues({VenueDraw{model->mesh()}});
 }
 
 TEST_F(ViewportRenderTest, MovingToAnotherWindowMakesANewRenderer) {

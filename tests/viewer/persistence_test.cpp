@@ -323,6 +323,51 @@ TEST_F(PersistenceTest, VenuesAreStoredAsAnArrayOfBookmarkAndVisible) {
     EXPECT_EQ(record.value(QStringLiteral("visible")), QJsonValue(false));
 }
 
+TEST_F(PersistenceTest, VenueContentRoundTripsAndOldOrOddRecordsReadAsNothing) {
+    VenueContentSetting region;
+    region.kind = VenueContentKind::canvasRegion;
+    region.region = {-20, 1280, 640, 360};
+    VenueContentSetting video;
+    video.kind = VenueContentKind::ownSource;
+    video.sourceMode = SourceMode::file;
+    video.sourcePath = QStringLiteral("/shows/side left.mov");
+    VenueContentSetting sender;
+    sender.kind = VenueContentKind::ownSource;
+    sender.sourceMode = SourceMode::ndi;
+    sender.sender = QStringLiteral("STUDIO (Cam 2)");
+    const std::vector<VenueLocation> venues = {
+        {makeFile(QStringLiteral("wall.obj")), true, {}},
+        {makeFile(QStringLiteral("left.obj")), false, region},
+        {makeFile(QStringLiteral("right.obj")), true, video},
+        {makeFile(QStringLiteral("deck.obj")), true, sender},
+    };
+    store_.saveVenues(venues);
+    EXPECT_EQ(Persistence().loadVenues(), venues);
+    // Existing keys keep their meaning, so an earlier version still finds every venue.
+    for (const QJsonValue& record : storedJson(QStringLiteral("venuesRecord")).array()) {
+        EXPECT_TRUE(record.toObject().value(QStringLiteral("bookmark")).isString());
+        EXPECT_TRUE(record.toObject().value(QStringLiteral("visible")).isBool());
+    }
+
+    const QByteArray hall = makeFile(QStringLiteral("hall.obj")).toUtf8().toBase64();
+    const std::vector<std::string> unreadable = {
+        "",  // written before venues had content
+        R"(,"content":{"kind":"region","region":[0,0,640]})",
+        R"(,"content":{"kind":"region","region":[0,0.5,640,360]})",
+        R"(,"content":{"kind":"source","source":"hologram","path":"","sender":""})",
+        R"(,"content":{"kind":"mirror"})",
+        R"(,"content":"region")",
+    };
+    for (const std::string& extra : unreadable) {
+        SCOPED_TRACE(extra);
+        putRaw(QStringLiteral("venuesRecord"),
+               QByteArray(R"([{"bookmark":")") + hall + R"(","visible":true)" + extra.c_str() + "}]");
+        const auto loaded = store_.loadVenues();
+        ASSERT_EQ(loaded.size(), 1u);
+        EXPECT_EQ(loaded[0].content, VenueContentSetting{});
+    }
+}
+
 TEST_F(PersistenceTest, VenueWhoseFileWasDeletedIsSkipped) {
     const QString hall = makeFile(QStringLiteral("hall.obj"));
     const QString arena = makeFile(QStringLiteral("arena.obj"));

@@ -401,6 +401,76 @@ TEST_F(VenueTest, AddedVenuesAreShownStoredAndHandedToTheRenderer) {
     EXPECT_EQ(stored[2].path, testDataQ(kCubeFBX));
 }
 
+TEST_F(VenueTest, ContentReachesTheRendererIsRememberedAndOwnSourcesComeAndGo) {
+    auto bridge = std::make_shared<FakeBridge>();
+    const QString hall = QString::fromStdString(writeFile("hall.obj", kSquareOBJ));
+    const QString still = QString::fromStdString(writeFile("still.png", "png"));
+    const QString cut = QString::fromStdString(writeFile("cut.mp4", "mp4"));
+    ViewerViewModel& vm = make();
+    vm.setCaptureBridge(bridge);
+    ASSERT_TRUE(vm.addVenue(hall));
+    const QUuid id = vm.venues()[0].id;
+
+    VenueContentSetting content;
+    content.kind = VenueContentKind::canvasRegion;
+    content.region = {1280, 0, 640, 360};
+    vm.setVenueContent(id, content);
+    ASSERT_EQ(bridge->venueDraws.back().size(), 1u);
+    EXPECT_EQ(bridge->venueDraws.back()[0].kind, VenueContentKind::canvasRegion);
+    EXPECT_EQ(bridge->venueDraws.back()[0].region, content.region);
+
+    // Each own source is made once through the kinds table, and stopped when replaced.
+    struct Step {
+        SourceMode mode;
+        QString path;
+        QString sender;
+        const char* made;  // null: the source stays
+    };
+    const std::vector<Step> steps = {
+        {SourceMode::image, still, {}, "image"},
+        {SourceMode::file, cut, {}, "silentFile"},
+        {SourceMode::file, cut, {}, nullptr},
+        {SourceMode::ndi, {}, QStringLiteral("Stage Left"), "sender"},
+    };
+    content.kind = VenueContentKind::ownSource;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(static_cast<int>(step.mode));
+        const size_t madeBefore = sources.made.size();
+        const auto previous = vm.venues()[0].source;
+        content.sourceMode = step.mode;
+        content.sourcePath = step.path;
+        content.sender = step.sender;
+        vm.setVenueContent(id, content);
+        if (step.made == nullptr) {
+            EXPECT_EQ(sources.made.size(), madeBefore);
+            EXPECT_EQ(vm.venues()[0].source, previous);
+            continue;
+        }
+        ASSERT_EQ(sources.made.size(), madeBefore + 1);
+        EXPECT_EQ(sources.made.back()->kind, step.made);
+        EXPECT_EQ(sources.made.back()->path, step.mode == SourceMode::ndi ? step.sender : step.path);
+        EXPECT_EQ(bridge->venueDraws.back()[0].source, sources.made.back());
+        if (previous) EXPECT_EQ(static_cast<FakeSource&>(*previous).stops, 1);
+    }
+    EXPECT_FALSE(vm.venueSourceStatus(id).isEmpty());
+
+    // The next start shows the same, with its own source made again.
+    model->deactivate();
+    model.reset();
+    const size_t madeBefore = sources.made.size();
+    ViewerViewModel& again = make();
+    again.activate();
+    ASSERT_EQ(again.venues().size(), 1u);
+    EXPECT_EQ(again.venues()[0].content, content);
+    const auto restored = std::find_if(sources.made.begin() + long(madeBefore), sources.made.end(),
+                                       [](const auto& made) { return made->kind == "sender"; });
+    ASSERT_NE(restored, sources.made.end());
+    EXPECT_EQ(again.venues()[0].source, *restored);
+    const auto source = *restored;
+    again.removeVenue(again.venues()[0].id);
+    EXPECT_EQ(source->stops, 1) << "a removed venue's source stops";
+}
+
 TEST_F(VenueTest, HidingTheOnlyVisibleVenueSendsAnEmptyListButKeepsTheEntryStored) {
     auto bridge = std::make_shared<FakeBridge>();
     ViewerViewModel& vm = make();

@@ -85,6 +85,10 @@ struct SourceLog {
             return keep(source);
         };
         makers.image = [this](const QString& path) { return keep(std::make_shared<FakeSource>("image", path)); };
+        makers.silentFile = [this](const QString& path) {
+            return keep(std::make_shared<FakeSource>("silentFile", path));
+        };
+        makers.namedSender = [this](const QString& name) { return keep(std::make_shared<FakeSource>("sender", name)); };
         return makers;
     }
 
@@ -98,7 +102,13 @@ private:
 // The renderer side as the view model sees it.
 class FakeBridge final : public CaptureBridge {
 public:
-    void setVenues(std::vector<std::shared_ptr<const Mesh>> meshes) override { venueUpdates.push_back(std::move(meshes)); }
+    void setVenues(std::vector<VenueDraw> venues) override {
+        std::vector<std::shared_ptr<const Mesh>> meshes;
+        for (const VenueDraw& venue : venues) meshes.push_back(venue.mesh);
+        venueUpdates.push_back(std::move(meshes));
+        venueDraws.push_back(std::move(venues));
+    }
+    std::optional<std::pair<int, int>> sourcePictureSize() const override { return pictureSize; }
     float currentAspectRatio() const override { return aspect; }
     std::optional<Error> saveScreenshot(const std::string& path) override {
         screenshots.push_back(path);
@@ -128,6 +138,8 @@ public:
 
     float aspect = 16.0f / 9.0f;
     std::vector<std::vector<std::shared_ptr<const Mesh>>> venueUpdates;
+    std::vector<std::vector<VenueDraw>> venueDraws;
+    std::optional<std::pair<int, int>> pictureSize;
     std::vector<std::string> screenshots;
     std::optional<Error> screenshotError;
     std::vector<Start> starts;
