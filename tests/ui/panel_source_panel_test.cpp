@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QToolButton>
 
 #include "tests/ui/panel_test_support.h"
@@ -293,6 +294,49 @@ TEST_F(SourcePanelTest, VenueRowsFollowTheListAndActOnTheirOwnEntry) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(vm().venues().empty());
     EXPECT_TRUE(empty->isVisible());
+}
+
+TEST_F(SourcePanelTest, AVenueRowSetsWhatItShowsWithoutRebuildingUnderTheUser) {
+    auto bridge = std::make_shared<FakeBridge>();
+    bridge->pictureSize = std::make_pair(3840, 1080);
+    vm().setCaptureBridge(bridge);
+    vm().setIsVenueExpanded(true);
+    panel();
+    ASSERT_TRUE(vm().addVenue(QString::fromStdString(writeFile("side.obj", kSquareOBJ))));
+    QCoreApplication::processEvents();  // a row added to a shown layout shows a moment later
+    auto* shows = find<QComboBox>("venueContent_0");
+    EXPECT_EQ(itemsOf(shows), (QStringList{"Nothing", "Canvas region", "Own source"}));
+    EXPECT_FALSE(find<QWidget>("venueWholeCanvas_0")->isVisible());
+
+    // A first region is the whole canvas; then each number is the user's.
+    shows->activated(1);
+    EXPECT_EQ(vm().venues()[0].content.region, (CanvasRegion{0, 0, 3840, 1080}));
+    auto* x = find<QSpinBox>("venueRegionX_0");
+    EXPECT_TRUE(x->isVisible());
+    x->setValue(1280);
+    find<QSpinBox>("venueRegionW_0")->setValue(640);
+    EXPECT_EQ(vm().venues()[0].content.region, (CanvasRegion{1280, 0, 640, 1080}));
+    EXPECT_EQ(find<QSpinBox>("venueRegionX_0"), x) << "the row stays while it is edited";
+    click("venueWholeCanvas_0");
+    EXPECT_EQ(vm().venues()[0].content.region, (CanvasRegion{0, 0, 3840, 1080}));
+    EXPECT_EQ(x->value(), 0);
+
+    // An own picture through the picture chooser, named in the row.
+    const QString still = QString::fromStdString(writeFile("still.png", "png"));
+    picker->answers[FilePickKind::imageFile] = {{still}};
+    shows->activated(2);
+    auto* kind = find<QComboBox>("venueSourceKind_0");
+    kind->setCurrentIndex(kind->findData(static_cast<int>(SourceMode::image)));
+    kind->activated(kind->currentIndex());
+    click("venueChooseSource_0");
+    ASSERT_TRUE(pumpUntil([&] { return vm().venues()[0].source != nullptr; }));
+    EXPECT_EQ(vm().venues()[0].content.sourcePath, still);
+    EXPECT_EQ(text("venueSourceStatus_0"), QStringLiteral("still.png"));
+    EXPECT_EQ(bridge->venueDraws.back()[0].source, vm().venues()[0].source);
+
+    shows->activated(0);
+    EXPECT_EQ(vm().venues()[0].content.kind, VenueContentKind::none);
+    EXPECT_EQ(vm().venues()[0].source, nullptr);
 }
 
 TEST_F(SourcePanelTest, SourceModeShowsItsOwnControlsAndRebuildsTheSource) {
