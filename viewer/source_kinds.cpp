@@ -75,6 +75,28 @@ constexpr std::array<ViewerRow, kSourceDescriptors.size()> kViewerRows{{
      problemOf<&ImageTextureSource::checkFile>, [](const ViewerViewModel& viewModel) { return viewModel.imageURL(); }},
 }};
 
+// A venue's own NDI feed: its receiver is the venue's alone, so stopping the picture
+// stops the receiver too (the main source's receiver outlives its pictures).
+class OwnReceiverSource final : public TextureSource {
+public:
+    explicit OwnReceiverSource(std::shared_ptr<NDIReceiver> receiver)
+        : receiver_(std::move(receiver)),
+          picture_(std::make_shared<NDITextureSource>(receiver_, NDIUploadPath::direct, NDISoundPlayback::none)) {}
+
+    void stop() override { receiver_->shutdown(); }
+    void setPlaying(bool playing) override { picture_->setPlaying(playing); }
+    void setLooping(bool looping) override { picture_->setLooping(looping); }
+    unsigned int texture() override { return picture_->texture(); }
+    std::optional<double> durationSeconds() const override { return std::nullopt; }
+    std::optional<double> currentSeconds() const override { return std::nullopt; }
+    bool isSeekable() const override { return false; }
+    void seek(double) override {}
+
+private:
+    std::shared_ptr<NDIReceiver> receiver_;
+    std::shared_ptr<NDITextureSource> picture_;
+};
+
 QString fromView(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 const std::array<SourceKind, kSourceDescriptors.size()>& table() {
@@ -148,7 +170,7 @@ SourceMakers withRealSourceMakers(SourceMakers given, const std::shared_ptr<Main
                 }
             });
             receiver->startDiscovery();
-            return std::make_shared<NDITextureSource>(receiver, NDIUploadPath::direct, NDISoundPlayback::none);
+            return std::make_shared<OwnReceiverSource>(receiver);
         };
     }
     return given;

@@ -46,5 +46,35 @@ TEST_F(ViewModelTest, NDIChoicesReachTheRuntimeAndComeBackOnTheNextStart) {
     second.deactivate();
 }
 
+TEST_F(ViewModelTest, AVenuesOwnSenderIsFoundByNameOnAReceiverOfItsOwnAndPlaysNoSound) {
+    ::setenv("NDI_RUNTIME_DIR_V6", LUMBRIX_FAKE_NDI_DIR, 1);
+    ::setenv("FAKE_NDI_MAX_WAIT_MS", "20", 1);
+    ::setenv("FAKE_NDI_SENDERS", "Stage@16x16@30;Side@32x16@30@440", 1);
+    FakeNdiControl fake;
+    ASSERT_TRUE(fake.loaded()) << fake.error();
+    fake.reset();
+    auto deps = dependencies();
+    deps.receiver = NDIReceiver::create(deps.mainQueue);
+    deps.sourceMakers.namedSender = {};  // the real one
+    ViewerViewModel& vm = make(std::move(deps));
+    vm.activate();
+    ASSERT_TRUE(vm.addVenue(QString::fromStdString(writeFile("side.obj", kSquareOBJ))));
+    VenueContentSetting content;
+    content.kind = VenueContentKind::ownSource;
+    content.sourceMode = SourceMode::ndi;
+    content.sender = QStringLiteral("Side");
+    vm.setVenueContent(vm.venues()[0].id, content);
+
+    ASSERT_NE(vm.venues()[0].source, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return fake.counter("receivers_live") == 1; }));
+    EXPECT_STREQ(fake.lastRecvSettings()->source_name, "Side");
+    EXPECT_EQ(vm.venues()[0].source->sound(), nullptr);
+    EXPECT_TRUE(pumpUntil([&] { return fake.counter("video_frames") > 0; }));
+
+    vm.removeVenue(vm.venues()[0].id);
+    EXPECT_TRUE(pumpUntil([&] { return fake.counter("receivers_live") == 0; }));
+    vm.deactivate();
+}
+
 }  // namespace
 }  // namespace lumbrix::test
