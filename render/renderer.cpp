@@ -9,121 +9,17 @@
 #include "render/camera_matrices.h"
 #include "render/field_of_view.h"
 #include "render/floor_grid.h"
+#include "render/renderer_draw_state.h"
 #include "render/renderer_shaders.h"
 
 namespace lumbrix {
-namespace {
 
-// One slot per draw in the uniform buffer.
-enum UniformSlot : int {
-    gridSlot = 0,
-    venueSurfaceSlot,
-    venueWireframeSlot,
-    modelSlot,
-    venueGridParamsSlot,
-    modelGridParamsSlot,
-    modelWindowSlot,
-    uniformSlotCount,  // each venue with content follows with a window slot of its own
-};
-
-constexpr GLenum kColorFormat = GL_RGBA8;
-constexpr GLenum kDepthFormat = GL_DEPTH_COMPONENT32F;
-
-// Depth behaviour of the two kinds of draw: solid geometry hides what lies behind it;
-// the grid is hidden by geometry but, writing no depth, never hides anything itself.
-struct DepthState {
-    GLenum compare;
-    GLboolean write;
-};
-constexpr DepthState kSolidDepth{GL_LESS, GL_TRUE};
-constexpr DepthState kGridDepth{GL_LEQUAL, GL_FALSE};
-
-void apply(const DepthState& state) {
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(state.compare);
-    glDepthMask(state.write);
-}
-
-void setMeshAttributes() {
-    constexpr GLsizei stride = sizeof(Vertex);
-    glEnableVertexAttribArray(0);
-    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(Vertex, position)));
-    glEnableVertexAttribArray(1);
-    glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(Vertex, uv)));
-    glEnableVertexAttribArray(2);
-    glVertexAttribPointer(2, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(Vertex, normal)));
-}
-
-Expected<GLProgram, Error> buildNamedProgram(const char* name, const char* vertex, const char* fragment) {
-    auto program = buildProgram(vertex, fragment);
-    if (!program) {
-        Error error = program.error();
-        error.description = std::string(name) + ": " + error.description;
-        return unexpected(std::move(error));
-    }
-    return program;
-}
-
-void bindBlock(GLuint program, const char* blockName, GLuint binding) {
-    GLuint index = glGetUniformBlockIndex(program, blockName);
-    // A block the compiler dropped as unused has no index; nothing to bind then.
-    if (index != GL_INVALID_INDEX) {
-        glUniformBlockBinding(program, index, binding);
-    }
-}
-
-void bindSamplerUnit(GLuint program, const char* name, GLint unit) {
-    glUseProgram(program);
-    glUniform1i(glGetUniformLocation(program, name), unit);
-}
-
-}  // namespace
+using namespace renderer_detail;
 
 ClipPlanes clipPlanesFor(float sceneRadius, float cameraDistance) {
     float farZ = std::max(std::max(sceneRadius * 50.0f, 500.0f), cameraDistance * 20.0f);
     float nearZ = std::clamp(farZ / 1000000.0f, 0.0001f, 0.05f);
     return {nearZ, farZ};
-}
-
-Mesh mergeVenueMeshes(const std::vector<std::shared_ptr<const Mesh>>& venues) {
-    Mesh merged;
-    size_t vertexCount = 0;
-    size_t indexCount = 0;
-    for (const auto& venue : venues) {
-        if (venue) {
-            vertexCount += venue->vertices.size();
-            indexCount += venue->indices.size();
-        }
-    }
-    merged.vertices.reserve(vertexCount);
-    merged.indices.reserve(indexCount);
-    for (const auto& venue : venues) {
-        if (!venue) {
-            continue;
-        }
-        // Wrapping 32-bit add: offsets past 2^32 vertices cannot be drawn anyway.
-        auto base = static_cast<uint32_t>(merged.vertices.size());
-        merged.vertices.insert(merged.vertices.end(), venue->vertices.begin(), venue->vertices.end());
-        for (uint32_t index : venue->indices) {
-            merged.indices.push_back(index + base);
-        }
-    }
-    return merged;
-}
-
-SampleWindow canvasRegionWindow(const CanvasRegion& region, int canvasWidthPx, int canvasHeightPx) {
-    SampleWindow window;
-    if (region.width <= 0 || region.height <= 0 || canvasWidthPx <= 0 || canvasHeightPx <= 0) {
-        window.bounds = {1.0f, 1.0f, 0.0f, 0.0f};  // min past max: nothing is inside
-        return window;
-    }
-    const auto w = static_cast<float>(canvasWidthPx);
-    const auto h = static_cast<float>(canvasHeightPx);
-    // The stored v already runs down from the top, like the region's y.
-    window.scaleOffset = {static_cast<float>(region.width) / w, static_cast<float>(region.height) / h,
-                          static_cast<float>(region.x) / w, static_cast<float>(region.y) / h};
-    window.bounds = {0.0f, 0.0f, 1.0f, 1.0f};
-    return window;
 }
 
 ModelUniforms modelUniformsFor(const Float4x4& mvp, bool showUVGrid, FaceMode faceMode,
@@ -300,68 +196,6 @@ void Renderer::setMesh(std::shared_ptr<const Mesh> mesh) {
     rebuildFloorGrid();
 }
 
-void Renderer::setVenues(std::vector<std::shared_ptr<const Mesh>> venues) {
-    std::vector<VenueDraw> draws;
-    draws.reserve(venues.size());
-    for (auto& mesh : venues) {
-        draws.push_back({std::move(mesh), VenueContentKind::none, {}, {}});
-    }
-    setVenueDraws(std::move(draws));
-}
-
-void Renderer::setVenueDraws(std::vector<VenueDraw> draws) {
-    if (draws == venueDraws_) {
-        return;
-    }
-    venueDraws_ = std::move(draws);
-    std::vector<std::shared_ptr<const Mesh>> plain;
-    std::vector<ContentVenue> content;
-    for (const VenueDraw& draw : venueDraws_) {
-        if (draw.kind == VenueContentKind::none) {
-            plain.push_back(draw.mesh);
-            continue;
-        }
-        if (!draw.mesh) {
-            continue;
-        }
-        // Geometry already on the GPU, from before or from an earlier venue on the same
-        // mesh object, is kept rather than uploaded again.
-        std::shared_ptr<VenueGeometry> geometry;
-        for (const auto* list : {&content, &contentVenues_}) {
-            for (const ContentVenue& held : *list) {
-                if (!geometry && held.geometry->mesh == draw.mesh) geometry = held.geometry;
-            }
-        }
-        if (!geometry) {
-            geometry = std::make_shared<VenueGeometry>();
-            geometry->mesh = draw.mesh;
-            uploadMesh(*draw.mesh, geometry->vao, geometry->vbuf, geometry->ibuf);
-            geometry->indexCount = static_cast<int>(draw.mesh->indices.size());
-        }
-        content.push_back({std::move(geometry), draw.kind, draw.region, draw.source});
-    }
-    contentVenues_ = std::move(content);
-    resizeUniformSlots(uniformSlotCount + contentVenues_.size());
-    setMergedVenues(std::move(plain));
-}
-
-void Renderer::setMergedVenues(std::vector<std::shared_ptr<const Mesh>> venues) {
-    if (venues == venues_) {
-        return;
-    }
-    venues_ = std::move(venues);
-    if (venues_.empty()) {
-        venueVao_.reset();
-        venueVbuf_.reset();
-        venueIbuf_.reset();
-        venueIndexCount_ = 0;
-        return;
-    }
-    Mesh merged = mergeVenueMeshes(venues_);
-    uploadMesh(merged, venueVao_, venueVbuf_, venueIbuf_);
-    venueIndexCount_ = static_cast<int>(merged.indices.size());
-}
-
 void Renderer::drawableSizeWillChange(int widthPx, int heightPx) {
     if (widthPx > 0 && heightPx > 0) {
         currentAspectRatio_ = static_cast<float>(widthPx) / static_cast<float>(heightPx);
@@ -518,102 +352,6 @@ void Renderer::drawFloorGrid() {
     glBindVertexArray(gridVao_.id());
     glDrawArrays(GL_LINES, 0, gridVertexCount_);
     glDisable(GL_BLEND);
-}
-
-void Renderer::drawVenues(const ModelUniforms& surface, const ModelUniforms& wireframe) {
-    if (!venueVbuf_ || !venueIbuf_ || venueIndexCount_ <= 0) {
-        return;
-    }
-    apply(kSolidDepth);
-    glBindVertexArray(venueVao_.id());
-    bindUniformSlot(kGridParamsBinding, venueGridParamsSlot, sizeof(GridParams));
-
-    // The wireframe repeats the surface's depths exactly; pushing the surface back a
-    // little lets the lines pass the strict depth test instead of z-fighting.
-    glUseProgram(uv3dProgramFor(surface));
-    bindUniformSlot(kModelUniformsBinding, venueSurfaceSlot, sizeof(ModelUniforms));
-    glEnable(GL_POLYGON_OFFSET_FILL);
-    glPolygonOffset(1.0f, 1.0f);
-    glDrawElements(GL_TRIANGLES, venueIndexCount_, GL_UNSIGNED_INT, nullptr);
-    glDisable(GL_POLYGON_OFFSET_FILL);
-
-    glUseProgram(uv3dProgramFor(wireframe));
-    bindUniformSlot(kModelUniformsBinding, venueWireframeSlot, sizeof(ModelUniforms));
-    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-    glDrawElements(GL_TRIANGLES, venueIndexCount_, GL_UNSIGNED_INT, nullptr);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-}
-
-GLuint Renderer::venueTexture(const ContentVenue& venue, GLuint sourceTexture) {
-    if (venue.kind == VenueContentKind::canvasRegion) {
-        return sourceTexture;
-    }
-    if (!venue.source) {
-        return 0;
-    }
-    for (const auto& [source, texture] : frameTextures_) {
-        if (source == venue.source.get()) return texture;
-    }
-    const GLuint texture = venue.source->texture();
-    frameTextures_.emplace_back(venue.source.get(), texture);
-    return texture;
-}
-
-void Renderer::writeContentWindows(GLuint sourceTexture) {
-    frameTextures_.clear();
-    if (textureSource) frameTextures_.emplace_back(textureSource.get(), sourceTexture);
-    int canvasWidthPx = 0;
-    int canvasHeightPx = 0;
-    if (sourceTexture != 0) {
-        for (const ContentVenue& venue : contentVenues_) {
-            if (venue.kind != VenueContentKind::canvasRegion) continue;
-            // Asked of the texture itself: the size a source uploaded is the canvas.
-            glBindTexture(GL_TEXTURE_2D, sourceTexture);
-            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &canvasWidthPx);
-            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &canvasHeightPx);
-            glBindTexture(GL_TEXTURE_2D, 0);
-            break;
-        }
-    }
-    contentTextures_.resize(contentVenues_.size());
-    for (size_t i = 0; i < contentVenues_.size(); ++i) {
-        const ContentVenue& venue = contentVenues_[i];
-        const GLuint texture = venueTexture(venue, sourceTexture);
-        // Without a picture yet a venue shows the neutral colour whole, as the model does.
-        SampleWindow window;
-        if (venue.kind == VenueContentKind::canvasRegion && texture != 0) {
-            window = canvasRegionWindow(venue.region, canvasWidthPx, canvasHeightPx);
-        }
-        contentTextures_[i] = texture != 0 ? texture : neutralTexture_.id();
-        writeUniformSlot(static_cast<int>(uniformSlotCount + i), &window, sizeof(window));
-    }
-}
-
-void Renderer::drawContentVenues(const ModelUniforms& uniforms) {
-    if (contentVenues_.empty()) {
-        return;
-    }
-    const GLuint program = uv3dProgramFor(uniforms);
-    if (program == 0) {
-        return;
-    }
-    // Drawn as the model is, each venue with its own picture and window.
-    glUseProgram(program);
-    apply(kSolidDepth);
-    bindUniformSlot(kModelUniformsBinding, modelSlot, sizeof(ModelUniforms));
-    bindUniformSlot(kGridParamsBinding, modelGridParamsSlot, sizeof(GridParams));
-    glActiveTexture(GL_TEXTURE0);
-    glBindSampler(0, sourceSampler_.id());
-    for (size_t i = 0; i < contentVenues_.size(); ++i) {
-        const VenueGeometry& geometry = *contentVenues_[i].geometry;
-        if (geometry.indexCount <= 0) continue;
-        bindUniformSlot(kSampleWindowBinding, static_cast<int>(uniformSlotCount + i), sizeof(SampleWindow));
-        glBindTexture(GL_TEXTURE_2D, contentTextures_[i]);
-        glBindVertexArray(geometry.vao.id());
-        glDrawElements(GL_TRIANGLES, geometry.indexCount, GL_UNSIGNED_INT, nullptr);
-    }
-    glBindSampler(0, 0);
-    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 void Renderer::drawModel(const ModelUniforms& uniforms, GLuint sourceTexture) {
