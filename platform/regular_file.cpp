@@ -41,4 +41,21 @@ std::optional<std::string> regularFileReason(const struct stat& info) {
     return "Not a regular file (" + fileKindName(info.st_mode) + ")";
 }
 
+namespace {
+
+int64_t nanoseconds(const timespec& time) { return int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec; }
+
+}  // namespace
+
+FileVersion FileVersion::of(const struct stat& info) {
+    return {uint64_t(info.st_dev), uint64_t(info.st_ino), int64_t(info.st_size), nanoseconds(info.st_mtim),
+            nanoseconds(info.st_ctim)};
+}
+
+std::optional<FileVersion> FileVersion::of(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return of(info);
+}
+
 }  // namespace lumbrix

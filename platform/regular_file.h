@@ -4,6 +4,7 @@
 // Opening a named pipe waits for a writer, opening some devices has effects of its own
 // (a serial line raises its control lines) and /dev/zero never ends, so every place that
 // reads a file the user named refuses those at once instead of hanging the program.
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -31,5 +32,20 @@ std::optional<Error> checkRegularFile(const std::string& path, const std::string
 // "No such file or directory", "Is a directory", "Not a regular file (a named pipe)".
 std::optional<std::string> regularFileReason(const std::string& path);
 std::optional<std::string> regularFileReason(const struct stat& info);
+
+// Enough of what stat(2) says to notice a rewrite, a replacement (new inode) or a write
+// still in progress (size, nanosecond times).
+struct FileVersion {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t sizeBytes = 0;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+    bool operator==(const FileVersion&) const = default;
+
+    static FileVersion of(const struct stat& info);
+    // None for a path that is missing or not a regular file.
+    static std::optional<FileVersion> of(const std::string& path);
+};
 
 }  // namespace lumbrix

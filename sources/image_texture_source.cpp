@@ -305,9 +305,7 @@ unsigned int ImageTextureSource::texture() {
         error_ = std::move(*reason);
         return 0;
     }
-    const FileIdentity file{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
-                            static_cast<int64_t>(info.st_size), static_cast<int64_t>(info.st_mtim.tv_sec),
-                            static_cast<int64_t>(info.st_mtim.tv_nsec)};
+    const FileVersion file = FileVersion::of(info);
     if (failedFile_ == file) return 0;
 
     // Identity is taken before decoding, so a write racing with the decode shows up

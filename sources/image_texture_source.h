@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/gl/gl_object.h"
+#include "platform/regular_file.h"
 #include "sources/texture_source.h"
 
 namespace lumbrix {
@@ -49,24 +50,13 @@ public:
     static std::optional<std::string> checkFile(const std::string& path);
 
 private:
-    // What stat(2) says about the file: enough to notice a rewrite, a replacement
-    // (new inode) or a write still in progress (size, nanosecond mtime).
-    struct FileIdentity {
-        uint64_t device = 0;
-        uint64_t inode = 0;
-        int64_t sizeBytes = 0;
-        int64_t modifiedSeconds = 0;
-        int64_t modifiedNanoseconds = 0;
-        bool operator==(const FileIdentity&) const = default;
-    };
-
     std::string path_;
     bool playing_ = true;
     bool looping_ = true;
     GLTexture texture_;
     // The file as it was when a decode last failed; while it looks the same, decoding
     // again would only fail again and stall every frame.
-    std::optional<FileIdentity> failedFile_;
+    std::optional<FileVersion> failedFile_;
     uint64_t decodeAttempts_ = 0;
     std::string error_;
 };

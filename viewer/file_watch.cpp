@@ -1,7 +1,5 @@
 #include "viewer/file_watch.h"
 
-#include <sys/stat.h>
-
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QTimer>
@@ -12,16 +10,12 @@ namespace {
 
 QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
-qint64 nanoseconds(const timespec& time) { return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec; }
+// The watch's paths are Qt's; the file system's names are bytes.
+std::optional<FileVersion> versionOf(const QString& path) {
+    return FileVersion::of(std::string(QFile::encodeName(path).constData()));
+}
 
 }  // namespace
-
-std::optional<FileVersion> FileVersion::of(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    return FileVersion{quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size), nanoseconds(info.st_mtim),
-                       nanoseconds(info.st_ctim)};
-}
 
 FileWatch::FileWatch(std::chrono::milliseconds settle, QObject* parent)
     : QObject(parent), settle_(settle), watcher_(new QFileSystemWatcher(this)) {
@@ -44,7 +38,7 @@ void FileWatch::setFiles(const QStringList& paths) {
     for (const QString& path : wanted) {
         if (path.isEmpty() || entries_.contains(path)) continue;
         Entry entry;
-        entry.shown = FileVersion::of(path);
+        entry.shown = versionOf(path);
         entry.settleTimer = new QTimer(this);
         entry.settleTimer->setSingleShot(true);
         entry.settleTimer->setInterval(settle_);
@@ -59,7 +53,7 @@ QStringList FileWatch::files() const { return entries_.keys(); }
 void FileWatch::adopt(const QString& path) {
     const auto found = entries_.find(path);
     if (found == entries_.end()) return;
-    found->shown = FileVersion::of(path);
+    found->shown = versionOf(path);
     found->settleTimer->stop();
 }
 
@@ -91,14 +85,14 @@ void FileWatch::noteFolderEvent(const QString& folder) {
         if (folderOf(it.key()) != changed) continue;
         // A folder event for another file leaves this one as it was; only a new version
         // restarts its wait, so a busy folder cannot hold a reload back.
-        if (FileVersion::of(it.key()) != it->shown) it->settleTimer->start();
+        if (versionOf(it.key()) != it->shown) it->settleTimer->start();
     }
 }
 
 void FileWatch::settle(const QString& path) {
     const auto found = entries_.find(path);
     if (!enabled_ || found == entries_.end()) return;
-    const std::optional<FileVersion> now = FileVersion::of(path);
+    const std::optional<FileVersion> now = versionOf(path);
     // Gone (mid-replacement, or deleted for good): the folder's watch brings it back.
     if (!now || now == found->shown) return;
     // Another write can land between the last event and now without an event reaching
@@ -106,7 +100,7 @@ void FileWatch::settle(const QString& path) {
     QTimer::singleShot(std::chrono::milliseconds(20), this, [this, path, now] {
         const auto again = entries_.find(path);
         if (!enabled_ || again == entries_.end() || again->settleTimer->isActive()) return;
-        if (FileVersion::of(path) != now) {
+        if (versionOf(path) != now) {
             again->settleTimer->start();
             return;
         }
@@ -120,7 +114,7 @@ void FileWatch::rewatch() {
     QStringList watchedFiles = watcher_->files();
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
         folders.insert(folderOf(it.key()));
-        const std::optional<FileVersion> now = FileVersion::of(it.key());
+        const std::optional<FileVersion> now = versionOf(it.key());
         const bool watched = watchedFiles.contains(it.key());
         if (watched && (!now || it->watchedInode != now->inode)) {
             watcher_->removePath(it.key());

@@ -17,22 +17,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/regular_file.h"
+
 class QFileSystemWatcher;
 class QTimer;
 
 namespace lumbrix {
-
-// What stat(2) says of a path; none when it is missing or not a regular file.
-struct FileVersion {
-    quint64 device = 0;
-    quint64 inode = 0;
-    qint64 sizeBytes = 0;
-    qint64 modifiedNs = 0;
-    qint64 changedNs = 0;
-    bool operator==(const FileVersion&) const = default;
-
-    static std::optional<FileVersion> of(const QString& path);
-};
 
 inline constexpr std::chrono::milliseconds kFileSettleTime{500};
 
