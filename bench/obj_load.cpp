@@ -468,21 +468,7 @@ void compareWholeProcesses(const std::vector<VenueFile>& venues) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // While this process is small: the measured processes are spawned by a helper.
-    if (!lumbrix::bench::startProcessRunner()) {
-        std::printf("Cannot start the process runner: peak memory below includes this benchmark's own\n");
-    }
-    // Our own flag first: Google Benchmark refuses flags it does not know.
-    bool processesOnly = false;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--processes-only") == 0) {
-            processesOnly = true;
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    argc = kept;
+    const bool processesOnly = lumbrix::bench::startProcessBenchmark(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (!triangleCountFromEnvironment(g_venue.triangles)) return 1;

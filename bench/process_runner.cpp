@@ -267,4 +267,22 @@ int runsFromEnvironment() {
     return runs >= 1 && runs <= 1000 ? static_cast<int>(runs) : 5;
 }
 
+bool startProcessBenchmark(int& argc, char** argv) {
+    // While this process is small: the measured processes are spawned by the runner.
+    if (!startProcessRunner()) {
+        std::printf("Cannot start the process runner: peak memory below includes this benchmark's own\n");
+    }
+    bool processesOnly = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--processes-only") == 0) {
+            processesOnly = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return processesOnly;
+}
+
 }  // namespace lumbrix::bench

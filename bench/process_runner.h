@@ -26,6 +26,11 @@ struct ProcessRun {
 // (runProcess then spawns directly and peak memory includes the benchmark's).
 bool startProcessRunner();
 
+// A whole-process benchmark's start: the runner started (saying so when it cannot be) and
+// our own --processes-only taken out of argv before Google Benchmark, which refuses flags
+// it does not know, reads it. Returns whether it was given.
+bool startProcessBenchmark(int& argc, char** argv);
+
 // Runs `argv` (argv[0] a path) with standard input and error on /dev/null, through the
 // helper when it runs.
 ProcessRun runProcess(const std::vector<std::string>& argv);

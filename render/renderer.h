@@ -47,6 +47,10 @@ Mesh mergeVenueMeshes(const std::vector<std::shared_ptr<const Mesh>>& venues);
 // or canvas shows nothing.
 SampleWindow canvasRegionWindow(const CanvasRegion& region, int canvasWidthPx, int canvasHeightPx);
 
+// Width and height of level 0 of a GL_TEXTURE_2D, as the source uploaded it; none for 0
+// or an empty texture. The context must be current.
+std::optional<std::pair<int, int>> textureSizePx(GLuint texture);
+
 // The model's per-draw block for the current display options.
 ModelUniforms modelUniformsFor(const Float4x4& mvp, bool showUVGrid, FaceMode faceMode,
                                InactiveSideMode inactiveSideMode);

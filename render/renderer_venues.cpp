@@ -35,6 +35,17 @@ Mesh mergeVenueMeshes(const std::vector<std::shared_ptr<const Mesh>>& venues) {
     return merged;
 }
 
+std::optional<std::pair<int, int>> textureSizePx(GLuint texture) {
+    if (texture == 0) return std::nullopt;
+    GLint width = 0, height = 0;
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    if (width <= 0 || height <= 0) return std::nullopt;
+    return std::make_pair(int(width), int(height));
+}
+
 SampleWindow canvasRegionWindow(const CanvasRegion& region, int canvasWidthPx, int canvasHeightPx) {
     SampleWindow window;
     if (region.width <= 0 || region.height <= 0 || canvasWidthPx <= 0 || canvasHeightPx <= 0) {
@@ -154,19 +165,14 @@ GLuint Renderer::venueTexture(const ContentVenue& venue, GLuint sourceTexture) {
 void Renderer::writeContentWindows(GLuint sourceTexture) {
     frameTextures_.clear();
     if (textureSource) frameTextures_.emplace_back(textureSource.get(), sourceTexture);
-    int canvasWidthPx = 0;
-    int canvasHeightPx = 0;
-    if (sourceTexture != 0) {
-        for (const ContentVenue& venue : contentVenues_) {
-            if (venue.kind != VenueContentKind::canvasRegion) continue;
-            // Asked of the texture itself: the size a source uploaded is the canvas.
-            glBindTexture(GL_TEXTURE_2D, sourceTexture);
-            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &canvasWidthPx);
-            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &canvasHeightPx);
-            glBindTexture(GL_TEXTURE_2D, 0);
-            break;
-        }
-    }
+    // Asked of the texture itself, once a frame and only for regions: the size a source
+    // uploaded is the canvas.
+    const bool hasRegion = std::any_of(contentVenues_.begin(), contentVenues_.end(), [](const ContentVenue& venue) {
+        return venue.kind == VenueContentKind::canvasRegion;
+    });
+    const auto canvas = hasRegion ? textureSizePx(sourceTexture) : std::nullopt;
+    const int canvasWidthPx = canvas ? canvas->first : 0;
+    const int canvasHeightPx = canvas ? canvas->second : 0;
     contentTextures_.resize(contentVenues_.size());
     for (size_t i = 0; i < contentVenues_.size(); ++i) {
         const ContentVenue& venue = contentVenues_[i];

@@ -63,13 +63,6 @@ constexpr VenueContentKind kContentKinds[] = {VenueContentKind::none, VenueConte
                                               VenueContentKind::ownSource};
 constexpr int kMaxRegionPx = 1 << 20;
 
-const VenueEntry* entryWithId(const std::vector<VenueEntry>& venues, const QUuid& id) {
-    for (const VenueEntry& entry : venues) {
-        if (entry.id == id) return &entry;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 void PanelVenueSection::venuesChanged() {
@@ -202,7 +195,7 @@ QWidget* PanelVenueSection::makeContentRows(QWidget* row, const QString& suffix,
 
     const Row copy = widgets;
     connect(widgets.content, &QComboBox::activated, this, [this, copy](int index) {
-        const VenueEntry* entry = entryWithId(vm_.venues(), copy.id);
+        const VenueEntry* entry = vm_.venue(copy.id);
         if (entry == nullptr) return;
         VenueContentSetting content = contentOf(copy);
         content.kind = kContentKinds[index];
@@ -230,7 +223,7 @@ QWidget* PanelVenueSection::makeContentRows(QWidget* row, const QString& suffix,
 }
 
 VenueContentSetting PanelVenueSection::contentOf(const Row& row) const {
-    const VenueEntry* entry = entryWithId(vm_.venues(), row.id);
+    const VenueEntry* entry = vm_.venue(row.id);
     VenueContentSetting content = entry ? entry->content : VenueContentSetting{};
     content.region = {row.region[0]->value(), row.region[1]->value(), row.region[2]->value(), row.region[3]->value()};
     const auto mode = static_cast<SourceMode>(row.sourceKind->currentData().toInt());
@@ -242,7 +235,7 @@ VenueContentSetting PanelVenueSection::contentOf(const Row& row) const {
 }
 
 void PanelVenueSection::commitContent(const Row& row) {
-    const VenueEntry* entry = entryWithId(vm_.venues(), row.id);
+    const VenueEntry* entry = vm_.venue(row.id);
     if (entry == nullptr) return;
     VenueContentSetting content = contentOf(row);
     content.kind = entry->content.kind;

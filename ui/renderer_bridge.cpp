@@ -1,7 +1,5 @@
 #include "ui/renderer_bridge.h"
 
-#include <epoxy/gl.h>
-
 #include <mutex>
 #include <utility>
 
@@ -66,16 +64,7 @@ void RendererBridge::setVenues(std::vector<VenueDraw> venues) {
 std::optional<std::pair<int, int>> RendererBridge::sourcePictureSize() const {
     if (!renderer_ || !renderer_->textureSource) return std::nullopt;
     std::optional<std::pair<int, int>> size;
-    runWithContext_([&] {
-        const GLuint texture = renderer_->textureSource->texture();
-        if (texture == 0) return;
-        GLint width = 0, height = 0;
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
-        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        if (width > 0 && height > 0) size = std::make_pair(int(width), int(height));
-    });
+    runWithContext_([&] { size = textureSizePx(renderer_->textureSource->texture()); });
     return size;
 }
 

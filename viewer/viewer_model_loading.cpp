@@ -20,10 +20,6 @@ namespace {
 constexpr const char* kFBXVenueErrorDomain = "FBXVenue";
 constexpr float kAspectWithoutRenderer = 1.7777778f;
 
-PersistedModelKind persistedKind(ModelKind kind) {
-    return kind == ModelKind::fbx ? PersistedModelKind::fbx : PersistedModelKind::obj;
-}
-
 // The importer's vertex and index arrays become the mesh's own, whole records only, in
 // file order; a large model is not copied once more on the GUI thread.
 std::shared_ptr<const Mesh> meshFromImported(const FBXImportedMesh& imported) {
@@ -165,11 +161,7 @@ void ViewerViewModel::loadOBJModel() {
 
     auto read = readOBJModel(path);
     if (read) {
-        write(Field::mesh, mesh_, std::move(read.value()));
-        persistence_.storeLastModelRecord(persistedKind(modelKind_), path);
-        write(Field::modelStatusText, modelStatusText_, QStringLiteral("OBJ loaded: ") + lastPathComponent(path));
-        write(Field::validationErrors, validationErrors_, QStringList{});
-        write(Field::showValidationAlert, showValidationAlert_, false);
+        showOBJMesh(std::move(read.value()), path);
         persistence_.setLaunchInProgress(false);
         return;
     }
@@ -177,6 +169,14 @@ void ViewerViewModel::loadOBJModel() {
     write(Field::objURL, objURL_, std::nullopt);
     loadOBJModel();
     failModelLoad(read.error().errors, read.error().status, sameAsStored);
+}
+
+void ViewerViewModel::showOBJMesh(std::shared_ptr<const Mesh> mesh, const QString& path) {
+    write(Field::mesh, mesh_, std::move(mesh));
+    persistence_.storeLastModelRecord(PersistedModelKind::obj, path);
+    write(Field::modelStatusText, modelStatusText_, QStringLiteral("OBJ loaded: ") + lastPathComponent(path));
+    write(Field::validationErrors, validationErrors_, QStringList{});
+    write(Field::showValidationAlert, showValidationAlert_, false);
 }
 
 void ViewerViewModel::loadFBXModel(const QString& path) {
@@ -212,7 +212,7 @@ void ViewerViewModel::showFBXScene(const FBXImportedScene& scene, const QString&
                                                                         QStringLiteral(" cameras")};
     if (!scene.warningText().empty()) status.push_back(QString::fromStdString(scene.warningText()));
     write(Field::modelStatusText, modelStatusText_, status.join(QStringLiteral(" \u2022 ")));
-    persistence_.storeLastModelRecord(persistedKind(modelKind_), path);
+    persistence_.storeLastModelRecord(PersistedModelKind::fbx, path);
     write(Field::validationErrors, validationErrors_, QStringList{});
     write(Field::showValidationAlert, showValidationAlert_, false);
 }
@@ -295,7 +295,7 @@ bool ViewerViewModel::addVenue(const QString& path) {
         return false;
     }
     std::vector<VenueEntry> venues = venues_;
-    venues.push_back({QUuid::createUuid(), path, std::move(read->value()), true});
+    venues.push_back({QUuid::createUuid(), path, std::move(read->value()), true, {}, nullptr});
     setVenues(std::move(venues));
     return true;
 }

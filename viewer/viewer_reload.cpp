@@ -77,10 +77,7 @@ bool ViewerViewModel::reloadModel() {
             showReloadFailure(read.error().errors, read.error().status);
             return false;
         }
-        write(Field::mesh, mesh_, std::move(read.value()));
-        write(Field::modelStatusText, modelStatusText_, QStringLiteral("OBJ loaded: ") + lastPathComponent(*objURL_));
-        write(Field::validationErrors, validationErrors_, QStringList{});
-        write(Field::showValidationAlert, showValidationAlert_, false);
+        showOBJMesh(std::move(read.value()), *objURL_);
         return true;
     }
     if (fbxURL_) {

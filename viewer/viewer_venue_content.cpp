@@ -72,10 +72,8 @@ void ViewerViewModel::chooseVenueSourceFile(const QUuid& id, SourceMode mode) {
     if (!dependencies_.filePicker || !kind.pick) return;
     dependencies_.filePicker->pick(*kind.pick, [weak = QPointer<ViewerViewModel>(this), id, mode](QStringList paths) {
         if (!weak || paths.isEmpty()) return;
-        const auto& venues = weak->venues();
-        const auto found =
-            std::find_if(venues.begin(), venues.end(), [&id](const VenueEntry& entry) { return entry.id == id; });
-        if (found == venues.end()) return;
+        const VenueEntry* found = weak->venue(id);
+        if (found == nullptr) return;
         VenueContentSetting content = found->content;
         content.kind = VenueContentKind::ownSource;
         content.sourceMode = mode;
@@ -84,10 +82,15 @@ void ViewerViewModel::chooseVenueSourceFile(const QUuid& id, SourceMode mode) {
     });
 }
 
-QString ViewerViewModel::venueSourceStatus(const QUuid& id) const {
+const VenueEntry* ViewerViewModel::venue(const QUuid& id) const {
     const auto found =
         std::find_if(venues_.begin(), venues_.end(), [&id](const VenueEntry& entry) { return entry.id == id; });
-    if (found == venues_.end() || found->content.kind != VenueContentKind::ownSource) return {};
+    return found == venues_.end() ? nullptr : &*found;
+}
+
+QString ViewerViewModel::venueSourceStatus(const QUuid& id) const {
+    const VenueEntry* found = venue(id);
+    if (found == nullptr || found->content.kind != VenueContentKind::ownSource) return {};
     const VenueContentSetting& content = found->content;
     if (content.sourceMode == SourceMode::ndi) {
         return content.sender.isEmpty() ? QStringLiteral("NDI: none") : QStringLiteral("NDI: ") + content.sender;

@@ -200,6 +200,8 @@ public:
     // The alert's dismissal writes false here.
     void setShowValidationAlert(bool value) { write(Field::showValidationAlert, showValidationAlert_, value); }
     const std::vector<VenueEntry>& venues() const { return venues_; }
+    // The entry with this id; null when there is none.
+    const VenueEntry* venue(const QUuid& id) const;
     // The whole list as the venue section writes it; synchronised at once.
     void setVenues(std::vector<VenueEntry> venues);
     const std::optional<QString>& fbxURL() const { return fbxURL_; }
@@ -381,6 +383,8 @@ private:
     // None for a file that is neither OBJ nor FBX.
     std::optional<Expected<std::shared_ptr<const Mesh>, QString>> readVenueMesh(const QString& path) const;
     Expected<std::shared_ptr<const Mesh>, ModelReadFailure> readOBJModel(const QString& path) const;
+    // `mesh`, read from the OBJ at `path`, as the model, with its status and no alert.
+    void showOBJMesh(std::shared_ptr<const Mesh> mesh, const QString& path);
     Expected<std::shared_ptr<const FBXImportedScene>, ModelReadFailure> readFBXModel(const QString& path) const;
     // The scene's mesh, cameras and status as the model, with `selectedCamera` chosen.
     void showFBXScene(const FBXImportedScene& scene, const QString& path, int selectedCamera);

@@ -450,7 +450,9 @@ TEST_F(VenueTest, ContentReachesTheRendererIsRememberedAndOwnSourcesComeAndGo) {
         EXPECT_EQ(sources.made.back()->kind, step.made);
         EXPECT_EQ(sources.made.back()->path, step.mode == SourceMode::ndi ? step.sender : step.path);
         EXPECT_EQ(bridge->venueDraws.back()[0].source, sources.made.back());
-        if (previous) EXPECT_EQ(static_cast<FakeSource&>(*previous).stops, 1);
+        if (previous) {
+            EXPECT_EQ(static_cast<FakeSource&>(*previous).stops, 1);
+        }
     }
     EXPECT_FALSE(vm.venueSourceStatus(id).isEmpty());
 
