@@ -62,6 +62,7 @@ bench: build
 	$(BUILD)/bin/bench_video_playback
 	$(BUILD)/bin/bench_record
 	$(BUILD)/bin/bench_viewer_model_load
+	$(BUILD)/bin/bench_venue_sources
 	scripts/with-display $(BUILD)/bin/bench_viewer_window
 
 clean:

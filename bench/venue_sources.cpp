@@ -3,15 +3,19 @@
 // renderer on the headless context at 30 frames a second into a 1280×720 target, the
 // way the viewer draws a venue wall of side screens.
 //
+// The sources start paused and are drawn until each shows its first picture (the program
+// built, the textures allocated), then play: the viewer has been drawing before Play.
+//
 // Anchor, in the same run: the same four sources with their texture asked for on the
 // same 30 Hz tick but nothing drawn, so the difference is what drawing the venues costs.
 //
 // Reported per case:
 //   - frames shown against frames due per source (30 × the seconds its clock advanced),
 //     the worst of the four, and pictures skipped (a newer one replacing one never shown);
+//   - the worst lag: how far any source's clock had passed its shown picture's time when
+//     the tick's drawing had finished;
 //   - process CPU time per second of playback (all threads: demux, decode, conversion,
-//     upload, drawing); draw time per tick (draw() plus glFinish) after the first,
-//     median and maximum;
+//     upload, drawing); draw time per tick (draw() plus glFinish), median and maximum;
 //     ticks the loop missed because one ran long;
 //   - static frames: with the sources paused, 60 more ticks must upload nothing (buffer
 //     uploads of the renderer) and show no new picture.
@@ -60,6 +64,7 @@ struct Figures {
     std::array<double, kVenues> due{};
     uint64_t skipped = 0;
     double worstRatio = 0.0;
+    double worstLagMs = 0.0;  // the clock past the shown picture's time, at any tick
     double cpuMsPerSecond = 0.0;
     double drawMedianMs = 0.0;
     double drawMaxMs = 0.0;
@@ -122,6 +127,7 @@ void venues(benchmark::State& state) {
         for (int i = 0; i < kVenues; ++i) {
             auto source = FileTextureSource::create(g_clip, queue, /*playsSound=*/false);
             source->setLooping(false);
+            source->setPlaying(false);
             sources.push_back(source);
             draws.push_back({square(i < 2 ? 0.5f : -0.5f, i % 2 == 0 ? -0.85f : 0.85f, 0.45f),
                              VenueContentKind::ownSource, {}, source});
@@ -133,10 +139,7 @@ void venues(benchmark::State& state) {
         std::array<std::optional<double>, kVenues> previousPts;
         std::array<double, kVenues> lastClock{};
         std::vector<double> drawMs;
-        uint64_t ticks = 0;
-        const double cpuStart = processCpuSeconds();
-        const auto loopStart = Clock::now();
-        auto next = loopStart;
+        bool measuring = false;
         auto tick = [&] {
             queue->drain();
             const auto t0 = Clock::now();
@@ -147,9 +150,31 @@ void venues(benchmark::State& state) {
                 for (const auto& source : sources) source->texture();
             }
             glFinish();
-            // The first tick builds the textured program and allocates every texture.
-            if (ticks++ > 0) drawMs.push_back(milliseconds(Clock::now() - t0));
+            if (measuring) drawMs.push_back(milliseconds(Clock::now() - t0));
         };
+        // Paused until each shows its first picture: the textured program is built and every
+        // texture allocated, as in a viewer that has been showing them before Play.
+        const auto warmUpEnd = Clock::now() + std::chrono::seconds(10);
+        auto allShown = [&] {
+            return std::all_of(sources.begin(), sources.end(), [](const auto& s) { return s->framesShown() > 0; });
+        };
+        while (!allShown() && Clock::now() < warmUpEnd) {
+            tick();
+            std::this_thread::sleep_for(kTick);
+        }
+        tick();
+        measuring = true;
+        // The draw ticks meet each file's frame times at a phase of its own, a quarter
+        // frame apart; the first sits a millisecond before a frame's time, where tick
+        // jitter decides between two pictures.
+        const double cpuStart = processCpuSeconds();
+        const auto loopStart = Clock::now();
+        for (int i = 0; i < kVenues; ++i) {
+            std::this_thread::sleep_until(loopStart + std::chrono::milliseconds(1) + kTick * i / kVenues);
+            sources[static_cast<size_t>(i)]->setPlaying(true);
+        }
+        auto next = loopStart + kTick;
+        std::this_thread::sleep_until(next);
         for (;;) {
             tick();
             bool ended = true;
@@ -163,6 +188,7 @@ void venues(benchmark::State& state) {
                     if (step > 1) figures.skipped += static_cast<uint64_t>(step - 1);
                 }
                 if (pts) previous = pts;
+                if (pts) figures.worstLagMs = std::max(figures.worstLagMs, (lastClock[static_cast<size_t>(i)] - *pts) * 1000.0);
                 ended = ended && lastClock[static_cast<size_t>(i)] >= duration - 0.5 / kFps;
             }
             if (ended || std::chrono::duration<double>(Clock::now() - loopStart).count() > duration + 10.0) break;
@@ -279,8 +305,8 @@ int main(int argc, char** argv) {
     unlink(g_clip.c_str());
     rmdir(dir);
 
-    std::printf("\n%-6s %-31s %7s %6s %9s %16s %5s %14s\n", "case", "shown/due per source", "worst", "skip",
-                "CPU ms/s", "draw med/max ms", "late", "static up/pic");
+    std::printf("\n%-6s %-31s %7s %6s %7s %9s %16s %5s %14s\n", "case", "shown/due per source", "worst", "skip",
+                "lag ms", "CPU ms/s", "draw med/max ms", "late", "static up/pic");
     for (const char* name : {"drawn", "bare"}) {
         const auto it = g_figures.find(name);
         if (it == g_figures.end()) continue;
@@ -292,12 +318,12 @@ int main(int argc, char** argv) {
                           static_cast<unsigned long long>(f.shown[static_cast<size_t>(i)]), f.due[static_cast<size_t>(i)]);
             perSource += cell;
         }
-        std::printf("%-6s %-31s %7.3f %6llu %9.0f %7.1f/%7.1f %5llu %7llu/%llu\n", name, perSource.c_str(),
-                    f.worstRatio, static_cast<unsigned long long>(f.skipped), f.cpuMsPerSecond, f.drawMedianMs,
+        std::printf("%-6s %-31s %7.3f %6llu %7.1f %9.0f %7.1f/%7.1f %5llu %7llu/%llu\n", name, perSource.c_str(),
+                    f.worstRatio, static_cast<unsigned long long>(f.skipped), f.worstLagMs, f.cpuMsPerSecond, f.drawMedianMs,
                     f.drawMaxMs, static_cast<unsigned long long>(f.lateTicks),
                     static_cast<unsigned long long>(f.staticUploads), static_cast<unsigned long long>(f.staticPictures));
     }
-    std::printf("targets: shown/due 1.0 per source; static frames upload nothing and show no new picture "
+    std::printf("targets: shown/due 1.0 per source, lag (read after the draw) under a frame and a half plus the draw; static frames upload nothing and show no new picture "
                 "(CPU ms/s: 1000 is one core busy)\n");
     return 0;
 }

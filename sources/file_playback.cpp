@@ -271,7 +271,7 @@ double FilePlayback::clockSeconds() const {
     return clock;
 }
 
-std::optional<DecodedPicture> FilePlayback::takeDuePicture() {
+std::optional<DecodedPicture> FilePlayback::takeDuePicture(bool holdingUnshown) {
     const double clock = clockSeconds();
     const int serial = serial_.load();
     std::optional<DecodedPicture> taken;
@@ -281,12 +281,19 @@ std::optional<DecodedPicture> FilePlayback::takeDuePicture() {
         drop(pictures_.front());
         pictures_.pop_front();
     }
-    if (!pictures_.empty() && pictures_.front().serial != shownSerial_) {
+    // A millisecond of slack: a picture stamped at the very instant is shown now.
+    const double dueBy = clock + 0.001;
+    // A picture not yet shown gives way to the next only once that one is half a frame
+    // late. When the display draws at the file's rate, its ticks and the pictures' times
+    // can sit a jitter apart: without the margin every other tick would find two
+    // pictures due and drop one, showing half the frames.
+    const double overdueBy = clock - frameDuration_ * 0.5;
+    const bool firstOfTimeline = !pictures_.empty() && pictures_.front().serial != shownSerial_;
+    if (!pictures_.empty() && (firstOfTimeline || (!holdingUnshown && pictures_.front().ptsSeconds <= dueBy))) {
         taken = std::move(pictures_.front());
         pictures_.pop_front();
     }
-    // A millisecond of slack: a picture stamped at the very instant is shown now.
-    while (!pictures_.empty() && pictures_.front().ptsSeconds <= clock + 0.001) {
+    while ((taken || holdingUnshown) && !pictures_.empty() && pictures_.front().ptsSeconds <= overdueBy) {
         if (taken) {
             drop(*taken);
         }

@@ -59,9 +59,11 @@ public:
     double clockSeconds() const;
     std::optional<double> durationSeconds() const { return duration_; }
 
-    // The newest picture due at the clock and newer than the last one taken; older ones
-    // are dropped. After a seek the first picture comes at once, due or not.
-    std::optional<DecodedPicture> takeDuePicture();
+    // The next picture due at the clock; one not shown yet is dropped for its successor
+    // only when that one is half a frame late. `holdingUnshown`: the caller still holds
+    // an earlier picture it has not shown, which the result would replace. After a seek
+    // the first picture comes at once, due or not.
+    std::optional<DecodedPicture> takeDuePicture(bool holdingUnshown);
     // Gives a picture's pixel memory back for reuse.
     void recycle(DecodedPicture&& picture);
     // The timeline of the current serial has shown its last picture and the clock has

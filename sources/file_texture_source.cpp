@@ -98,7 +98,7 @@ void FileTextureSource::advance() {
     }
     // The decoder waits for room, and the sound for the timeline's first picture: taking
     // what is due keeps both going when nothing draws.
-    std::optional<DecodedPicture> picture = playback_->takeDuePicture();
+    std::optional<DecodedPicture> picture = playback_->takeDuePicture(duePicture_ != nullptr);
     if (!picture) {
         return;
     }

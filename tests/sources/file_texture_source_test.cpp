@@ -206,6 +206,59 @@ TEST_F(FileSourceTest, LoopingRestartsAtZeroAndOtherwiseTheLastPictureStays) {
     EXPECT_EQ(source->framesShown(), shown);
 }
 
+// A display drawing at the file's own rate, its ticks a jitter either side of the frame
+// times, must still show every frame; one stalled tick may drop pictures, after which
+// the picture is back within a frame and a half of the clock. The main queue turns
+// between ticks, as the event loop does.
+TEST_F(FileSourceTest, ADisplayAtTheFilesRateShowsEveryFrameThroughTickJitter) {
+    using namespace std::chrono;
+    constexpr double kFrame = 1.0 / 30.0;
+    struct Case {
+        const char* name;
+        std::function<milliseconds(int)> offset;  // of tick k from k frames after Play
+        int stallAt;                              // this tick waits 150 ms more; -1: none
+    };
+    const Case cases[] = {
+        {"jitter of ±3 ms", [](int k) { return milliseconds(k % 2 ? -3 : 3); }, -1},
+        {"jitter of +6/−2 ms", [](int k) { return milliseconds(k % 3 ? -2 : 6); }, -1},
+        {"one stalled tick", [](int) { return milliseconds(0); }, 20},
+    };
+    test::ClipSpec spec;
+    spec.secondColors = {"red", "lime"};
+    spec.sineHz = 0.0;
+    const std::string path = clip("frames.mp4", spec);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        open(path, /*playing=*/false, /*looping=*/false, /*playsSound=*/false);
+        ASSERT_TRUE(displayUntil([&] { return source->framesShown() > 0; }));
+        source->setPlaying(true);
+        const auto play = Clock::now();
+        int skipped = 0;
+        double worstLag = 0.0;
+        double previous = 0.0;
+        for (int k = 1; k < 40; ++k) {
+            auto at = play + duration_cast<nanoseconds>(duration<double>(k * kFrame)) + c.offset(k);
+            if (k == c.stallAt) at += milliseconds(150);
+            while (Clock::now() < at) {
+                queue->drain();
+                std::this_thread::sleep_until(std::min(at, Clock::now() + milliseconds(5)));
+            }
+            const double planned = duration<double>(at - play).count();
+            source->texture();
+            const double shown = source->shownFrameSeconds().value_or(-1.0);
+            const double clock = now();
+            // A loaded machine may wake this thread late: such a tick may rightly drop.
+            if (k != c.stallAt && clock - planned < 0.006) {
+                skipped += std::max(0, static_cast<int>(std::lround((shown - previous) / kFrame)) - 1);
+                if (k > c.stallAt + 1) worstLag = std::max(worstLag, clock - shown);
+            }
+            previous = shown;
+        }
+        EXPECT_EQ(skipped, 0);
+        EXPECT_LT(worstLag, 1.5 * kFrame + 0.004);
+    }
+}
+
 TEST_F(FileSourceTest, TapHandsOverWhatPlaysAsStereoWithTheGainAndASampleClock) {
     test::ClipSpec spec;
     spec.sineAmplitude = 0.1;
