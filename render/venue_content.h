@@ -30,8 +30,8 @@ struct CanvasRegion {
 struct VenueDraw {
     std::shared_ptr<const Mesh> mesh;
     VenueContentKind kind = VenueContentKind::none;
-    CanvasRegion region;                    // for canvasRegion
-    std::shared_ptr<TextureSource> source;  // for ownSource; null draws as a source without a picture yet
+    CanvasRegion region{};                    // for canvasRegion
+    std::shared_ptr<TextureSource> source{};  // for ownSource; null draws as a source without a picture yet
     friend bool operator==(const VenueDraw&, const VenueDraw&) = default;
 };
 

@@ -14,6 +14,13 @@ enum class NDIBandwidth {
     lowest,   // its small preview stream, for weak links or many receivers
 };
 
+// Both choices, for a receiver made after they were set (a venue's own one takes the
+// main receiver's).
+struct NDIReceptionChoices {
+    NDIBandwidth bandwidth = NDIBandwidth::highest;
+    std::string extraIPs;  // normalized, as normalizeExtraIPs gives it
+};
+
 // Where avahi-daemon listens; without it the runtime's mDNS discovery finds nothing.
 inline constexpr const char* kAvahiSocketPath = "/run/avahi-daemon/socket";
 

@@ -16,6 +16,7 @@ void restoreNDIChoices(ViewerViewModel& viewModel) {
 void chooseNDIBandwidth(ViewerViewModel& viewModel, NDIBandwidth bandwidth) {
     viewModel.persistence().saveNDIBandwidth(bandwidth);
     viewModel.receiver()->setBandwidth(bandwidth);
+    viewModel.remakeVenueSenders();
 }
 
 std::optional<QString> chooseNDIExtraIPs(ViewerViewModel& viewModel, const QString& typed) {
@@ -23,6 +24,7 @@ std::optional<QString> chooseNDIExtraIPs(ViewerViewModel& viewModel, const QStri
     if (!list) return QString::fromStdString(list.error());
     viewModel.persistence().saveNDIExtraIPs(QString::fromStdString(list.value()));
     viewModel.receiver()->setExtraIPs(std::move(list).value());
+    viewModel.remakeVenueSenders();
     return std::nullopt;
 }
 

@@ -42,7 +42,7 @@ struct PersistedVenue {
     bool visible = true;
     // Stored under a key of its own that earlier versions ignore; a record without it, or
     // with one this version cannot read, shows nothing on the venue.
-    VenueContentSetting content;
+    VenueContentSetting content{};
 
     friend bool operator==(const PersistedVenue&, const PersistedVenue&) = default;
 };

@@ -51,7 +51,7 @@ struct LastModel {
 struct VenueLocation {
     QString path;
     bool visible = true;
-    VenueContentSetting content;
+    VenueContentSetting content{};
 
     friend bool operator==(const VenueLocation&, const VenueLocation&) = default;
 };

@@ -151,8 +151,11 @@ SourceMakers withRealSourceMakers(SourceMakers given, const std::shared_ptr<Main
         };
     }
     if (!given.namedSender) {
-        given.namedSender = [mainQueue](const QString& sender) -> std::shared_ptr<TextureSource> {
+        given.namedSender = [mainQueue](const QString& sender,
+                                        const NDIReceptionChoices& choices) -> std::shared_ptr<TextureSource> {
             auto receiver = NDIReceiver::create(mainQueue);
+            receiver->setBandwidth(choices.bandwidth);
+            receiver->setExtraIPs(choices.extraIPs);
             // Connects once the sender is listed, and again after it comes back.
             // A failing connect announces a change too; it waits for the next list.
             auto connecting = std::make_shared<bool>(false);

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "sources/ndi_settings.h"
 #include "sources/source_registry.h"
 #include "viewer/file_picker.h"
 
@@ -28,9 +29,11 @@ struct SourceMakers {
     std::function<std::shared_ptr<TextureSource>(const QString& path)> file;
     std::function<std::shared_ptr<TextureSource>(const QString& path)> image;
     // A venue's own sources: a video file that plays no sound, and an NDI sender by name
-    // on a receiver of its own (whose sound is not played either).
+    // on a receiver of its own with the SOURCE section's choices (whose sound is not
+    // played either).
     std::function<std::shared_ptr<TextureSource>(const QString& path)> silentFile;
-    std::function<std::shared_ptr<TextureSource>(const QString& sender)> namedSender;
+    std::function<std::shared_ptr<TextureSource>(const QString& sender, const NDIReceptionChoices& choices)>
+        namedSender;
 };
 
 // `given` with the real maker in every slot it leaves empty.

@@ -10,6 +10,18 @@
 
 namespace lumbrix {
 
+namespace {
+
+// The file a venue plays as its own source (a video or a picture); none for a sender.
+std::optional<QString> ownSourceFile(const VenueEntry& venue) {
+    const VenueContentSetting& content = venue.content;
+    if (content.kind != VenueContentKind::ownSource || content.sourceMode == SourceMode::ndi) return std::nullopt;
+    if (content.sourcePath.isEmpty()) return std::nullopt;
+    return content.sourcePath;
+}
+
+}  // namespace
+
 void ViewerViewModel::setReloadFilesWhenChanged(bool value) {
     write(Field::reloadFilesWhenChanged, reloadFilesWhenChanged_, value);
     persistence_.saveReloadFilesWhenChanged(value);
@@ -20,7 +32,10 @@ QStringList ViewerViewModel::watchedFiles() const {
     QStringList files;
     if (objURL_) files.append(*objURL_);
     if (fbxURL_) files.append(*fbxURL_);
-    for (const VenueEntry& venue : venues_) files.append(venue.url);
+    for (const VenueEntry& venue : venues_) {
+        files.append(venue.url);
+        if (const auto own = ownSourceFile(venue)) files.append(*own);
+    }
     if (const auto played = sourceKind(sourceMode_).playedFile(*this)) files.append(*played);
     files.removeDuplicates();
     return files;
@@ -49,6 +64,12 @@ void ViewerViewModel::reloadFiles() {
         venuesDone.append(venue.url);
         reloadVenue(venue.url);
     }
+    for (const VenueEntry& venue : std::vector<VenueEntry>(venues_)) {
+        const auto own = ownSourceFile(venue);
+        if (!own || venuesDone.contains(*own)) continue;
+        venuesDone.append(*own);
+        reloadVenueSources(*own);
+    }
     reloadSourceFile();
     for (const QString& path : watchedFiles()) fileWatch_->adopt(path);
 }
@@ -58,6 +79,10 @@ void ViewerViewModel::reloadChangedFile(const QString& path) {
     if (objURL_ == path || fbxURL_ == path) reloadModel();
     if (std::any_of(venues_.begin(), venues_.end(), [&path](const VenueEntry& venue) { return venue.url == path; })) {
         reloadVenue(path);
+    }
+    if (std::any_of(venues_.begin(), venues_.end(),
+                    [&path](const VenueEntry& venue) { return ownSourceFile(venue) == path; })) {
+        reloadVenueSources(path);
     }
     if (sourceKind(sourceMode_).playedFile(*this) == path) reloadSourceFile();
 }
@@ -110,6 +135,31 @@ bool ViewerViewModel::reloadVenue(const QString& path) {
     }
     setVenues(std::move(venues));
     return true;
+}
+
+bool ViewerViewModel::reloadVenueSources(const QString& path) {
+    std::vector<VenueEntry> venues = venues_;
+    bool reloaded = false;
+    for (VenueEntry& venue : venues) {
+        if (ownSourceFile(venue) != path) continue;
+        const SourceKind& kind = sourceKind(venue.content.sourceMode);
+        if (kind.fileProblem != nullptr) {
+            if (const auto problem = kind.fileProblem(path)) {
+                showReloadFailure({lastPathComponent(path) + QStringLiteral(": ") + *problem}, {});
+                return false;
+            }
+        }
+        // A video goes on from where it was; a shorter cut ends where it ends.
+        const double position = venue.source ? venue.source->currentSeconds().value_or(-1.0) : -1.0;
+        venue.source = makeVenueSource(venue.content);
+        if (position >= 0.0 && venue.source && venue.source->isSeekable()) {
+            venue.source->seek(std::min(position, venue.source->durationSeconds().value_or(position)));
+        }
+        reloaded = true;
+    }
+    // The old sources stop as the new ones take their place.
+    if (reloaded) setVenues(std::move(venues));
+    return reloaded;
 }
 
 bool ViewerViewModel::reloadSourceFile() {

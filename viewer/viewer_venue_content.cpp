@@ -2,6 +2,7 @@
 // source), or a source of its own made through the kinds table.
 #include <QPointer>
 
+#include "sources/ndi_receiver.h"
 #include "viewer/path_name.h"
 #include "viewer/source_kinds.h"
 #include "viewer/viewer_view_model.h"
@@ -23,7 +24,12 @@ std::shared_ptr<TextureSource> ViewerViewModel::makeVenueSource(const VenueConte
     std::shared_ptr<TextureSource> source;
     switch (content.sourceMode) {
     case SourceMode::ndi:
-        if (!content.sender.isEmpty()) source = makers.namedSender(content.sender);
+        if (!content.sender.isEmpty()) {
+            // Senders only the extra addresses reach must be found by the venue's finder too.
+            NDIReceptionChoices choices;
+            if (receiver_) choices = {receiver_->bandwidth(), receiver_->extraIPs()};
+            source = makers.namedSender(content.sender, choices);
+        }
         break;
     case SourceMode::file:
         if (!content.sourcePath.isEmpty()) source = makers.silentFile(content.sourcePath);
@@ -58,6 +64,17 @@ void ViewerViewModel::setVenueContent(const QUuid& id, const VenueContentSetting
     if (!sameOwnSource(found->content, content)) found->source = makeVenueSource(content);
     found->content = content;
     setVenues(std::move(venues));
+}
+
+void ViewerViewModel::remakeVenueSenders() {
+    auto venues = venues_;
+    bool remade = false;
+    for (VenueEntry& entry : venues) {
+        if (entry.content.kind != VenueContentKind::ownSource || entry.content.sourceMode != SourceMode::ndi) continue;
+        entry.source = makeVenueSource(entry.content);
+        remade = true;
+    }
+    if (remade) setVenues(std::move(venues));
 }
 
 CanvasRegion ViewerViewModel::wholeCanvas() const {

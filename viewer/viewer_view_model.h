@@ -316,6 +316,8 @@ public:
     // What a venue shows (viewer_venue_content.cpp). A change of own source makes the new
     // one and stops the old; regions and kinds change at once.
     void setVenueContent(const QUuid& id, const VenueContentSetting& content);
+    // Makes the venues' own NDI sources again with the main receiver's current choices.
+    void remakeVenueSenders();
     // The whole current picture as a region: the renderer's idea of its size, else
     // kDefaultCanvas.
     CanvasRegion wholeCanvas() const;
@@ -391,6 +393,8 @@ private:
     bool reloadModel();
     bool reloadVenue(const QString& path);
     bool reloadSourceFile();
+    // Every venue playing `path` as its own source, from where it was.
+    bool reloadVenueSources(const QString& path);
     void showReloadFailure(const QStringList& errors, const QString& status);
     void updateWatchedFiles(Field field);
     std::shared_ptr<TextureSource> makeVenueSource(const VenueContentSetting& content) const;

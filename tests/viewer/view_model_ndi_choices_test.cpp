@@ -58,6 +58,10 @@ TEST_F(ViewModelTest, AVenuesOwnSenderIsFoundByNameOnAReceiverOfItsOwnAndPlaysNo
     deps.sourceMakers.namedSender = {};  // the real one
     ViewerViewModel& vm = make(std::move(deps));
     vm.activate();
+    // The SOURCE section's choices hold for the venue's receiver too: a sender only the
+    // extra addresses reach must be found by its finder.
+    chooseNDIBandwidth(vm, NDIBandwidth::lowest);
+    EXPECT_FALSE(chooseNDIExtraIPs(vm, QStringLiteral("10.0.0.9")).has_value());
     ASSERT_TRUE(vm.addVenue(QString::fromStdString(writeFile("side.obj", kSquareOBJ))));
     VenueContentSetting content;
     content.kind = VenueContentKind::ownSource;
@@ -68,8 +72,18 @@ TEST_F(ViewModelTest, AVenuesOwnSenderIsFoundByNameOnAReceiverOfItsOwnAndPlaysNo
     ASSERT_NE(vm.venues()[0].source, nullptr);
     ASSERT_TRUE(pumpUntil([&] { return fake.counter("receivers_live") == 1; }));
     EXPECT_STREQ(fake.lastRecvSettings()->source_name, "Side");
+    EXPECT_EQ(fake.lastRecvSettings()->bandwidth, NDIlib_recv_bandwidth_lowest);
+    EXPECT_STREQ(fake.lastFindSettings()->extra_ips, "10.0.0.9");
     EXPECT_EQ(vm.venues()[0].source->sound(), nullptr);
     EXPECT_TRUE(pumpUntil([&] { return fake.counter("video_frames") > 0; }));
+
+    // A change of choice makes the venue's receiver again with it.
+    const int connectsBefore = fake.counter("recv_create_calls");
+    chooseNDIBandwidth(vm, NDIBandwidth::highest);
+    ASSERT_TRUE(pumpUntil([&] { return fake.counter("recv_create_calls") > connectsBefore; }));
+    EXPECT_EQ(fake.lastRecvSettings()->bandwidth, NDIlib_recv_bandwidth_highest);
+    EXPECT_STREQ(fake.lastFindSettings()->extra_ips, "10.0.0.9");
+    EXPECT_TRUE(pumpUntil([&] { return fake.counter("receivers_live") == 1; })) << "the old one is shut down";
 
     vm.removeVenue(vm.venues()[0].id);
     EXPECT_TRUE(pumpUntil([&] { return fake.counter("receivers_live") == 0; }));

@@ -19,7 +19,7 @@ const std::string kCheckerPNG = "generated/blender/bl_checker.png";
 constexpr std::chrono::milliseconds kSettle{50};
 
 enum class Write { inPlace, renameOver, deleteAndCreate };
-enum class Shown { objModel, fbxModel, venue, video, image };
+enum class Shown { objModel, fbxModel, venue, video, image, venueVideo };
 
 std::string readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -91,6 +91,17 @@ protected:
             vm.setImageFile(QString::fromStdString(path.string()));
             return path;
         }
+        case Shown::venueVideo: {
+            const std::string path = folder.file("side.mp4");
+            EXPECT_TRUE(makeClip(path, {}));
+            EXPECT_TRUE(vm.addVenue(QString::fromStdString(writeFile("side.obj", kSquareOBJ))));
+            VenueContentSetting content;
+            content.kind = VenueContentKind::ownSource;
+            content.sourceMode = SourceMode::file;
+            content.sourcePath = QString::fromStdString(path);
+            vm.setVenueContent(vm.venues().front().id, content);
+            return path;
+        }
         }
         return {};
     }
@@ -106,12 +117,14 @@ protected:
         case Shown::video:
         case Shown::image:
             return vm.activeSource().get();
+        case Shown::venueVideo:
+            return vm.venues().empty() ? nullptr : vm.venues().front().source.get();
         }
         return nullptr;
     }
 };
 
-const char* const kShownNames[] = {"OBJModel", "FBXModel", "Venue", "Video", "Image"};
+const char* const kShownNames[] = {"OBJModel", "FBXModel", "Venue", "Video", "Image", "VenuesOwnVideo"};
 const char* const kWriteNames[] = {"InPlace", "RenameOver", "DeleteAndCreate"};
 
 struct WriteCase {
@@ -133,7 +146,8 @@ TEST_P(ReloadWays, ANewVersionReplacesTheOldOnceAndTheViewStays) {
     const CameraState camera = vm.camera()->snapshot();
     vm.setIsPlaying(false);
     vm.applyPlaying();
-    if (shown == Shown::video) sources.made.back()->current = 1.25;
+    const bool isVideo = shown == Shown::video || shown == Shown::venueVideo;
+    if (isVideo) sources.made.back()->current = 1.25;
     const int sourcesMade = static_cast<int>(sources.made.size());
 
     rewrite(path, readAll(path), how);
@@ -143,12 +157,16 @@ TEST_P(ReloadWays, ANewVersionReplacesTheOldOnceAndTheViewStays) {
     EXPECT_EQ(vm.camera()->snapshot(), camera);
     EXPECT_FALSE(vm.showValidationAlert());
     EXPECT_FALSE(vm.isPlaying());
-    const bool isSource = shown == Shown::video || shown == Shown::image;
+    const bool isSource = isVideo || shown == Shown::image;
     EXPECT_EQ(static_cast<int>(sources.made.size()), sourcesMade + (isSource ? 1 : 0)) << "one reload per version";
-    if (shown == Shown::video) {
+    if (isVideo) {
         const auto& reloaded = *sources.made.back();
         EXPECT_EQ(reloaded.seeks, std::vector<double>{1.25});
-        EXPECT_EQ(reloaded.playing, false);
+        // A venue's own video runs on by itself; the transport's pause is the main one's.
+        EXPECT_EQ(reloaded.playing, shown == Shown::venueVideo);
+    }
+    if (shown == Shown::venueVideo) {
+        EXPECT_EQ(static_cast<const FakeSource*>(before)->stops, 1) << "the old one stopped";
     }
     EXPECT_EQ(vm.fitRequestID(), fits) << "a reload does not reframe the view";
 }
@@ -161,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{Shown::venue, Write::renameOver}, WriteCase{Shown::video, Write::inPlace},
                       WriteCase{Shown::video, Write::renameOver}, WriteCase{Shown::video, Write::deleteAndCreate},
                       WriteCase{Shown::image, Write::inPlace}, WriteCase{Shown::image, Write::renameOver},
-                      WriteCase{Shown::image, Write::deleteAndCreate}),
+                      WriteCase{Shown::image, Write::deleteAndCreate}, WriteCase{Shown::venueVideo, Write::renameOver}),
     [](const auto& info) {
         return std::string(kShownNames[int(info.param.shown)]) + kWriteNames[int(info.param.how)];
     });
@@ -202,7 +220,8 @@ INSTANTIATE_TEST_SUITE_P(EachKind, BrokenVersion,
                                            BrokenCase{Shown::fbxModel, "Kaydara FBX Binary  \0 broken"},
                                            BrokenCase{Shown::venue, noiseBytes(4096)},
                                            BrokenCase{Shown::video, noiseBytes(4096)},
-                                           BrokenCase{Shown::image, std::string(100, 'x')}),
+                                           BrokenCase{Shown::image, std::string(100, 'x')},
+                                           BrokenCase{Shown::venueVideo, noiseBytes(4096)}),
                          [](const auto& info) { return std::string(kShownNames[int(info.param.shown)]); });
 
 TEST_F(ReloadTest, AFileWrittenSlowlyIsReadOnceWhenItIsComplete) {

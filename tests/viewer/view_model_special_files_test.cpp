@@ -74,7 +74,9 @@ TEST_F(SpecialFilesTest, ModelsAndVenuesAreRefusedAtOnceWithTheReason) {
             EXPECT_FALSE(vm.objURL());
             EXPECT_FALSE(vm.fbxURL());
             EXPECT_TRUE(vm.venues().empty());
-            if (!use.status.isEmpty()) EXPECT_EQ(vm.modelStatusText(), use.status);
+            if (!use.status.isEmpty()) {
+                EXPECT_EQ(vm.modelStatusText(), use.status);
+            }
             EXPECT_FALSE(store().storedLastModelPath());
         }
     }

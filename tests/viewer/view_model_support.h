@@ -85,10 +85,14 @@ struct SourceLog {
             return keep(source);
         };
         makers.image = [this](const QString& path) { return keep(std::make_shared<FakeSource>("image", path)); };
-        makers.silentFile = [this](const QString& path) {
-            return keep(std::make_shared<FakeSource>("silentFile", path));
+        makers.silentFile = [this, fileSeekable](const QString& path) {
+            auto source = std::make_shared<FakeSource>("silentFile", path);
+            source->seekable = fileSeekable;
+            return keep(source);
         };
-        makers.namedSender = [this](const QString& name) { return keep(std::make_shared<FakeSource>("sender", name)); };
+        makers.namedSender = [this](const QString& name, const NDIReceptionChoices&) {
+            return keep(std::make_shared<FakeSource>("sender", name));
+        };
         return makers;
     }
 
