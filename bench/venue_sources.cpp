@@ -188,7 +188,10 @@ void venues(benchmark::State& state) {
                     if (step > 1) figures.skipped += static_cast<uint64_t>(step - 1);
                 }
                 if (pts) previous = pts;
-                if (pts) figures.worstLagMs = std::max(figures.worstLagMs, (lastClock[static_cast<size_t>(i)] - *pts) * 1000.0);
+                if (pts) {
+                    const double lagMs = (lastClock[static_cast<size_t>(i)] - *pts) * 1000.0;
+                    figures.worstLagMs = std::max(figures.worstLagMs, lagMs);
+                }
                 ended = ended && lastClock[static_cast<size_t>(i)] >= duration - 0.5 / kFps;
             }
             if (ended || std::chrono::duration<double>(Clock::now() - loopStart).count() > duration + 10.0) break;
@@ -319,11 +322,11 @@ int main(int argc, char** argv) {
             perSource += cell;
         }
         std::printf("%-6s %-31s %7.3f %6llu %7.1f %9.0f %7.1f/%7.1f %5llu %7llu/%llu\n", name, perSource.c_str(),
-                    f.worstRatio, static_cast<unsigned long long>(f.skipped), f.worstLagMs, f.cpuMsPerSecond, f.drawMedianMs,
-                    f.drawMaxMs, static_cast<unsigned long long>(f.lateTicks),
+                    f.worstRatio, static_cast<unsigned long long>(f.skipped), f.worstLagMs, f.cpuMsPerSecond,
+                    f.drawMedianMs, f.drawMaxMs, static_cast<unsigned long long>(f.lateTicks),
                     static_cast<unsigned long long>(f.staticUploads), static_cast<unsigned long long>(f.staticPictures));
     }
-    std::printf("targets: shown/due 1.0 per source, lag (read after the draw) under a frame and a half plus the draw; static frames upload nothing and show no new picture "
-                "(CPU ms/s: 1000 is one core busy)\n");
+    std::printf("targets: shown/due 1.0 per source; lag (read after the draw) under a frame and a half plus the "
+                "draw; static frames upload nothing and show no new picture (CPU ms/s: 1000 is one core busy)\n");
     return 0;
 }

@@ -80,10 +80,7 @@ void ViewerViewModel::reloadChangedFile(const QString& path) {
     if (std::any_of(venues_.begin(), venues_.end(), [&path](const VenueEntry& venue) { return venue.url == path; })) {
         reloadVenue(path);
     }
-    if (std::any_of(venues_.begin(), venues_.end(),
-                    [&path](const VenueEntry& venue) { return ownSourceFile(venue) == path; })) {
-        reloadVenueSources(path);
-    }
+    reloadVenueSources(path);
     if (sourceKind(sourceMode_).playedFile(*this) == path) reloadSourceFile();
 }
 
@@ -138,28 +135,18 @@ bool ViewerViewModel::reloadVenue(const QString& path) {
 }
 
 bool ViewerViewModel::reloadVenueSources(const QString& path) {
-    std::vector<VenueEntry> venues = venues_;
-    bool reloaded = false;
-    for (VenueEntry& venue : venues) {
-        if (ownSourceFile(venue) != path) continue;
-        const SourceKind& kind = sourceKind(venue.content.sourceMode);
-        if (kind.fileProblem != nullptr) {
-            if (const auto problem = kind.fileProblem(path)) {
-                showReloadFailure({lastPathComponent(path) + QStringLiteral(": ") + *problem}, {});
-                return false;
-            }
+    auto plays = [&path](const VenueEntry& venue) { return ownSourceFile(venue) == path; };
+    const auto first = std::find_if(venues_.begin(), venues_.end(), plays);
+    if (first == venues_.end()) return false;
+    // One file, read once: every venue playing it plays it as the same kind.
+    const SourceKind& kind = sourceKind(first->content.sourceMode);
+    if (kind.fileProblem != nullptr) {
+        if (const auto problem = kind.fileProblem(path)) {
+            showReloadFailure({lastPathComponent(path) + QStringLiteral(": ") + *problem}, {});
+            return false;
         }
-        // A video goes on from where it was; a shorter cut ends where it ends.
-        const double position = venue.source ? venue.source->currentSeconds().value_or(-1.0) : -1.0;
-        venue.source = makeVenueSource(venue.content);
-        if (position >= 0.0 && venue.source && venue.source->isSeekable()) {
-            venue.source->seek(std::min(position, venue.source->durationSeconds().value_or(position)));
-        }
-        reloaded = true;
     }
-    // The old sources stop as the new ones take their place.
-    if (reloaded) setVenues(std::move(venues));
-    return reloaded;
+    return remakeVenueSources(plays);
 }
 
 bool ViewerViewModel::reloadSourceFile() {

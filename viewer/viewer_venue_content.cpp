@@ -66,15 +66,28 @@ void ViewerViewModel::setVenueContent(const QUuid& id, const VenueContentSetting
     setVenues(std::move(venues));
 }
 
-void ViewerViewModel::remakeVenueSenders() {
-    auto venues = venues_;
+bool ViewerViewModel::remakeVenueSources(const std::function<bool(const VenueEntry&)>& which) {
+    std::vector<VenueEntry> venues = venues_;
     bool remade = false;
-    for (VenueEntry& entry : venues) {
-        if (entry.content.kind != VenueContentKind::ownSource || entry.content.sourceMode != SourceMode::ndi) continue;
-        entry.source = makeVenueSource(entry.content);
+    for (VenueEntry& venue : venues) {
+        if (!which(venue)) continue;
+        // A video goes on from where it was; a shorter cut ends where it ends.
+        const double position = venue.source ? venue.source->currentSeconds().value_or(-1.0) : -1.0;
+        venue.source = makeVenueSource(venue.content);
+        if (position >= 0.0 && venue.source && venue.source->isSeekable()) {
+            venue.source->seek(std::min(position, venue.source->durationSeconds().value_or(position)));
+        }
         remade = true;
     }
+    // The old sources stop as the new ones take their place.
     if (remade) setVenues(std::move(venues));
+    return remade;
+}
+
+void ViewerViewModel::remakeVenueSenders() {
+    remakeVenueSources([](const VenueEntry& venue) {
+        return venue.content.kind == VenueContentKind::ownSource && venue.content.sourceMode == SourceMode::ndi;
+    });
 }
 
 CanvasRegion ViewerViewModel::wholeCanvas() const {

@@ -398,6 +398,9 @@ private:
     void showReloadFailure(const QStringList& errors, const QString& status);
     void updateWatchedFiles(Field field);
     std::shared_ptr<TextureSource> makeVenueSource(const VenueContentSetting& content) const;
+    // Makes the own sources of the venues `which` picks again, each from where it was;
+    // the old ones stop. Whether any was.
+    bool remakeVenueSources(const std::function<bool(const VenueEntry&)>& which);
     // Stops the own sources of `before` that `after` no longer holds.
     static void stopDroppedVenueSources(const std::vector<VenueEntry>& before, const std::vector<VenueEntry>& after);
     // The renderer when both it and a capture folder are there; otherwise none, with
